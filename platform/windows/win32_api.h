@@ -1,0 +1,24 @@
+// The real Win32 interface, plus the few port constants the code shares with
+// the POSIX layer.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <shlwapi.h>
+
+// Path separator of this platform's file names.
+inline constexpr char kPathSeparator = '\\';
+
+// Room for a full path, terminator included.
+inline constexpr DWORD kFullPathBufferSize = MAX_PATH;
+
+// Nothing to prepare: Windows has no signal that kills a writer of a closed pipe.
+inline void PreparePortProcess() {}
+
+// Windows carries the whole 32-bit exit code, so the count is returned as it is.
+inline int PortExitStatus(int exitCode) { return exitCode; }

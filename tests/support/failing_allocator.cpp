@@ -1,0 +1,72 @@
+#include "tests/support/failing_allocator.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<bool> active{false};
+std::atomic<std::int64_t> allocations{0};
+std::atomic<std::int64_t> releases{0};
+std::atomic<std::int64_t> failures{0};
+std::int64_t firstFailing = -1;
+std::int64_t failingCount = 0;
+
+// Answers null when this allocation is one the active scope makes fail.
+void* Allocate(std::size_t size) noexcept {
+  if (active.load(std::memory_order_relaxed)) {
+    const std::int64_t index = allocations.fetch_add(1);
+    if (firstFailing >= 0 && index >= firstFailing && index - firstFailing < failingCount) {
+      failures.fetch_add(1);
+      return nullptr;
+    }
+  }
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+void Free(void* pointer) noexcept {
+  if (pointer == nullptr) return;
+  if (active.load(std::memory_order_relaxed)) releases.fetch_add(1);
+  std::free(pointer);
+}
+
+}  // namespace
+
+namespace failing_allocator {
+
+Scope::Scope(std::int64_t firstFailure, std::int64_t failureCount) {
+  allocations = 0;
+  releases = 0;
+  failures = 0;
+  firstFailing = firstFailure;
+  failingCount = failureCount;
+  active = true;
+}
+
+Scope::~Scope() { active = false; }
+
+std::int64_t Scope::Allocations() const { return allocations; }
+std::int64_t Scope::Releases() const { return releases; }
+std::int64_t Scope::Failures() const { return failures; }
+
+}  // namespace failing_allocator
+
+void* operator new(std::size_t size) {
+  void* p = Allocate(size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void* operator new[](std::size_t size) {
+  void* p = Allocate(size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* p) noexcept { Free(p); }
+void operator delete[](void* p) noexcept { Free(p); }
+void operator delete(void* p, std::size_t) noexcept { Free(p); }
+void operator delete[](void* p, std::size_t) noexcept { Free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { Free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { Free(p); }
