@@ -1,0 +1,53 @@
+// A finder over one directory: enumerates the entries that match its pattern,
+// shows each to its sink, reports files by name, skips "." and "..", and
+// treats every other subdirectory according to its recursion mode.
+#pragma once
+
+#include "find/file_finder.h"
+#include "find/finder_sink.h"
+#include "find/found_item.h"
+#include "find/subdirectory_queue.h"
+#include "platform/win32.h"
+#include "text/cstring.h"
+
+class DirectoryFinder : public FileFinder {
+ public:
+  // Null texts count as empty. Throws HResultException (E_OUTOFMEMORY) when a
+  // text cannot be copied.
+  DirectoryFinder(const char* directoryText, const char* patternText);
+  ~DirectoryFinder() override;
+  DirectoryFinder(const DirectoryFinder&) = delete;
+  DirectoryFinder& operator=(const DirectoryFinder&) = delete;
+
+  void SetRecursionMode(int newMode) override;
+  bool FindFirst() override;
+  bool FindNext() override;
+  bool ProcessCurrent() override;
+  bool ProcessQueue() override;
+
+  // A new finder of the caller's ownership, of the most derived kind.
+  virtual DirectoryFinder* CreateChild(const char* childDirectory, const char* childPattern);
+  // Searches one subdirectory with a child finder that inherits pattern,
+  // mode and sink.
+  virtual bool RecurseInto(const char* path);
+
+  // directory, the separator unless directory already ends in one, then name.
+  static CString JoinPath(const char* directoryText, const char* name);
+
+  // Not owned; null means no events are sent.
+  void SetSink(FinderSink* newSink) noexcept { sink = newSink; }
+
+ protected:
+  FinderSink* sink;
+  FindDataItem item;
+  HANDLE searchHandle;
+  WIN32_FIND_DATAA fetched;
+  CString directory;
+  CString pattern;
+  int mode;
+  SubdirectoryQueue subdirectories;
+
+ private:
+  bool HandleSubdirectory(const CString& path);
+  void CloseSearch() noexcept;
+};
