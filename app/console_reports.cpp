@@ -1,0 +1,51 @@
+#include "app/console_reports.h"
+
+#include <iostream>
+
+#include "find/search_tally.h"
+#include "version/version_info.h"
+
+namespace {
+
+constexpr char kProgramName[] = "Packhound";
+
+// Ends the line under construction and puts it out.
+void EndLine() { std::cout << '\n' << std::flush; }
+
+}  // namespace
+
+void ShowUsage(const OptionEntry* table, int count) {
+  const VersionInfo version;
+  std::cout << kProgramName << " Version " << static_cast<const char*>(version.GetDottedFileVersion())
+            << " By Mistlake";
+  EndLine();
+  EndLine();
+  std::cout << kProgramName << " [-u] [path] [-su] [-nr] [-nh] [[-ns] | [-so]] [-fp]";
+  EndLine();
+  std::cout << "  Where: ";
+  EndLine();
+  std::cout << "     u\t\tPrints usage information, then exits.";
+  EndLine();
+  std::cout << "     path\tis the starting path (defaults to current working directory.)";
+  EndLine();
+  for (int row = 0; row < count; ++row) {
+    std::cout << "     " << table[row].name << "\t\t" << table[row].description << " (Default: "
+              << (table[row].defaultOn ? "ON" : "OFF") << ")";
+    EndLine();
+  }
+  EndLine();
+  std::cout << "Made by Mistlake.";
+  EndLine();
+}
+
+void ShowHeader(bool recursive, const char* path, bool searchUncompressed) {
+  std::cout << (recursive ? "Recursive" : "Nonrecursive") << " search of " << path << " for "
+            << (searchUncompressed ? "uncompressed" : "compressed") << " files.";
+  EndLine();
+}
+
+void ShowSummary() {
+  std::cout << "Found " << searchTally.foundCount << (searchTally.searchUncompressed ? " un" : " ")
+            << "compressed files in " << searchTally.examinedCount << " items examined. ";
+  EndLine();
+}

@@ -1,0 +1,6 @@
+// The program: one search from the command line to the exit code.
+#pragma once
+
+// Answers the number of matching files, 0 after the usage text; ends the
+// process itself with -1 after a fatal message.
+int PackhoundMain(int argc, char* argv[]);

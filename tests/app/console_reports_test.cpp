@@ -1,0 +1,100 @@
+#include "app/console_reports.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "find/search_tally.h"
+#include "tests/support/stream_capture.h"
+
+namespace {
+
+class ConsoleReportsTest : public testing::Test {
+ protected:
+  void SetUp() override { searchTally = SearchTally(); }
+  void TearDown() override { searchTally = SearchTally(); }
+};
+
+TEST_F(ConsoleReportsTest, UsageTextIsTheFourteenLinesOfTheTable) {
+  bool flags[6] = {true, false, true, true, false, false};
+  const OptionEntry table[6] = {
+      {"nr", &flags[0], false, "NonRecursive search."},
+      {"su", &flags[1], false, "specifies a Search for Uncompressed files."},
+      {"nh", &flags[2], false, "No Header output."},
+      {"ns", &flags[3], false, "No Summary output."},
+      {"so", &flags[4], false, "Show summary report Only (no file listing)."},
+      {"fp", &flags[5], false, "convert path to Fully qualified Path."},
+  };
+  StreamCapture out(std::cout);
+  ShowUsage(table, 6);
+  // This test binary carries the same version resource as the tool.
+  EXPECT_EQ(out.Text(),
+            "Packhound Version 1.0.1.2 By Mistlake\n"
+            "\n"
+            "Packhound [-u] [path] [-su] [-nr] [-nh] [[-ns] | [-so]] [-fp]\n"
+            "  Where: \n"
+            "     u\t\tPrints usage information, then exits.\n"
+            "     path\tis the starting path (defaults to current working directory.)\n"
+            "     nr\t\tNonRecursive search. (Default: OFF)\n"
+            "     su\t\tspecifies a Search for Uncompressed files. (Default: OFF)\n"
+            "     nh\t\tNo Header output. (Default: OFF)\n"
+            "     ns\t\tNo Summary output. (Default: OFF)\n"
+            "     so\t\tShow summary report Only (no file listing). (Default: OFF)\n"
+            "     fp\t\tconvert path to Fully qualified Path. (Default: OFF)\n"
+            "\n"
+            "Made by Mistlake.\n");
+}
+
+TEST_F(ConsoleReportsTest, UsageShowsOnForARowThatIsOnByDefault) {
+  bool flag = false;
+  const OptionEntry table[1] = {{"zz", &flag, true, "Something."}};
+  StreamCapture out(std::cout);
+  ShowUsage(table, 1);
+  EXPECT_NE(out.Text().find("     zz\t\tSomething. (Default: ON)\n"), std::string::npos);
+}
+
+TEST_F(ConsoleReportsTest, HeaderNamesTheSearch) {
+  const struct {
+    bool recursive;
+    const char* path;
+    bool uncompressed;
+    const char* line;
+  } rows[] = {
+      {true, ".", false, "Recursive search of . for compressed files.\n"},
+      {false, "D:\\data", true, "Nonrecursive search of D:\\data for uncompressed files.\n"},
+      {true, "", false, "Recursive search of  for compressed files.\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    StreamCapture out(std::cout);
+    ShowHeader(row.recursive, row.path, row.uncompressed);
+    EXPECT_EQ(out.Text(), row.line);
+  }
+}
+
+TEST_F(ConsoleReportsTest, SummaryReadsTheTallyAndEndsWithASpace) {
+  const struct {
+    LONG found;
+    DWORD examined;
+    bool uncompressed;
+    const char* line;
+  } rows[] = {
+      {3, 120, false, "Found 3 compressed files in 120 items examined. \n"},
+      {3, 120, true, "Found 3 uncompressed files in 120 items examined. \n"},
+      {0, 0, false, "Found 0 compressed files in 0 items examined. \n"},
+      {1, 1, false, "Found 1 compressed files in 1 items examined. \n"},
+      {2147483647, 4294967295U, false,
+       "Found 2147483647 compressed files in 4294967295 items examined. \n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    searchTally.foundCount = row.found;
+    searchTally.examinedCount = row.examined;
+    searchTally.searchUncompressed = row.uncompressed;
+    StreamCapture out(std::cout);
+    ShowSummary();
+    EXPECT_EQ(out.Text(), row.line);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+// Runs the built packhound as a user would, in temporary trees on the real
+// file system, and compares what it prints and its exit status exactly.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "tests/support/compressed_flag.h"
+#include "tests/support/process_runner.h"
+#include "tests/support/temp_tree.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const int kErrorStatus = PortExitStatus(-1);
+const std::string kSeparator(1, kPathSeparator);
+
+const char kUsage[] =
+    "Packhound Version 1.0.1.2 By Mistlake\n"
+    "\n"
+    "Packhound [-u] [path] [-su] [-nr] [-nh] [[-ns] | [-so]] [-fp]\n"
+    "  Where: \n"
+    "     u\t\tPrints usage information, then exits.\n"
+    "     path\tis the starting path (defaults to current working directory.)\n"
+    "     nr\t\tNonRecursive search. (Default: OFF)\n"
+    "     su\t\tspecifies a Search for Uncompressed files. (Default: OFF)\n"
+    "     nh\t\tNo Header output. (Default: OFF)\n"
+    "     ns\t\tNo Summary output. (Default: OFF)\n"
+    "     so\t\tShow summary report Only (no file listing). (Default: OFF)\n"
+    "     fp\t\tconvert path to Fully qualified Path. (Default: OFF)\n"
+    "\n"
+    "Made by Mistlake.\n";
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> lines) {
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+std::string Joined(std::initializer_list<const char*> parts) {
+  std::string path;
+  for (const char* part : parts) path += (path.empty() ? "" : kSeparator) + part;
+  return path;
+}
+
+// The tree most cases search:
+//   a.txt (compressed)  b.txt
+//   S/d.txt (compressed)  S/e.txt  S/X/f.txt (compressed)
+//   T/ (empty)
+class PackhoundTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    tree.AddFile("a.txt");
+    tree.AddFile("b.txt");
+    tree.AddFile("S/d.txt");
+    tree.AddFile("S/e.txt");
+    tree.AddFile("S/X/f.txt");
+    tree.AddDirectory("T");
+  }
+
+  // Marks the files or skips the test where the file system cannot mark them.
+  void Compress(std::initializer_list<const char*> files) {
+    for (const char* file : files) {
+      std::string why;
+      if (!SetCompressedFlag((tree / file).string(), &why)) GTEST_SKIP() << why;
+    }
+  }
+  void CompressTheThree() { Compress({"a.txt", "S/d.txt", "S/X/f.txt"}); }
+
+  ProcessResult Run(const std::vector<std::string>& arguments,
+                    OutputTarget output = OutputTarget::kCaptured) {
+    return RunProcess(PACKHOUND_PATH, arguments, tree.Root().string(), output);
+  }
+
+  TempTree tree;
+};
+
+TEST_F(PackhoundTest, NoArgumentsSearchesTheCurrentDirectoryRecursively) {
+  CompressTheThree();
+  if (IsSkipped()) return;
+  const ProcessResult run = Run({});
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 5u) << run.out;
+  EXPECT_EQ(lines[0], "Recursive search of . for compressed files.");
+  // A directory's own files come before anything of its subdirectories.
+  EXPECT_EQ(lines[1], Joined({".", "a.txt"}));
+  EXPECT_EQ(lines[2], Joined({".", "S", "d.txt"}));
+  EXPECT_EQ(lines[3], Joined({".", "S", "X", "f.txt"}));
+  EXPECT_EQ(lines[4], "Found 3 compressed files in 5 items examined. ");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.exitStatus, 3);
+}
+
+TEST_F(PackhoundTest, UncompressedSearchListsTheOtherFiles) {
+  CompressTheThree();
+  if (IsSkipped()) return;
+  const ProcessResult run = Run({"-su"});
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_EQ(lines[0], "Recursive search of . for uncompressed files.");
+  EXPECT_EQ(Sorted({lines[1], lines[2]}),
+            Sorted({Joined({".", "b.txt"}), Joined({".", "S", "e.txt"})}));
+  EXPECT_EQ(lines[3], "Found 2 uncompressed files in 5 items examined. ");
+  EXPECT_EQ(run.exitStatus, 2);
+}
+
+TEST_F(PackhoundTest, AUsageRequestWinsWhereverItStands) {
+  const std::vector<std::vector<std::string>> commandLines = {
+      {"-u"},    {"-U"},           {"-?"},  {"-usage"},       {"-?x"},
+      {"-bogus", "-u"}, {"-ns", "-so", "-u"}, {"-u", "-bogus"}, {"somewhere", "-U"},
+  };
+  for (const auto& arguments : commandLines) {
+    SCOPED_TRACE(arguments.back());
+    const ProcessResult run = Run(arguments);
+    EXPECT_EQ(run.out, kUsage);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitStatus, 0);
+  }
+}
+
+TEST_F(PackhoundTest, TheLaterOfTwoPathsIsSearched) {
+  Compress({"S/d.txt"});
+  if (IsSkipped()) return;
+  const ProcessResult run = Run({"T", "S", "-nh"});
+  EXPECT_EQ(run.out, Joined({"S", "d.txt"}) + "\nFound 1 compressed files in 3 items examined. \n");
+  EXPECT_EQ(run.exitStatus, 1);
+}
+
+TEST_F(PackhoundTest, RecursionOptionTogglesAndTogglesBack) {
+  CompressTheThree();
+  if (IsSkipped()) return;
+  const ProcessResult once = Run({"-nr"});
+  EXPECT_EQ(once.out, "Nonrecursive search of . for compressed files.\n" + Joined({".", "a.txt"}) +
+                          "\nFound 1 compressed files in 2 items examined. \n");
+  EXPECT_EQ(once.exitStatus, 1);
+  const ProcessResult twice = Run({"-nr", "-NR"});
+  EXPECT_EQ(Lines(twice.out).front(), "Recursive search of . for compressed files.");
+  EXPECT_EQ(twice.exitStatus, 3);
+}
+
+TEST_F(PackhoundTest, SummaryOnlyAndNoSummaryConflictUnlessToggledBack) {
+  CompressTheThree();
+  if (IsSkipped()) return;
+  const ProcessResult conflict = Run({"-ns", "-so"});
+  EXPECT_EQ(conflict.out, "");
+  EXPECT_EQ(conflict.err, "Packhound: -so and -ns options are mutually exclusive; cannot continue.\n");
+  EXPECT_EQ(conflict.exitStatus, kErrorStatus);
+
+  const ProcessResult escaped = Run({"-ns", "-so", "-so"});
+  const std::vector<std::string> lines = Lines(escaped.out);
+  ASSERT_EQ(lines.size(), 4u) << escaped.out;
+  EXPECT_EQ(lines[0], "Recursive search of . for compressed files.");
+  EXPECT_EQ(lines[3], Joined({".", "S", "X", "f.txt"}));
+  EXPECT_EQ(escaped.exitStatus, 3);
+}
+
+TEST_F(PackhoundTest, SummaryOnlyPrintsNoListing) {
+  CompressTheThree();
+  if (IsSkipped()) return;
+  const ProcessResult run = Run({"-so"});
+  EXPECT_EQ(run.out,
+            "Recursive search of . for compressed files.\n"
+            "Found 3 compressed files in 5 items examined. \n");
+  EXPECT_EQ(run.exitStatus, 3);
+}
+
+TEST_F(PackhoundTest, NoHeaderAndNoSummaryLeaveOnlyTheListing) {
+  CompressTheThree();
+  if (IsSkipped()) return;
+  const ProcessResult run = Run({"-nh", "-ns"});
+  EXPECT_EQ(run.out, Joined({".", "a.txt"}) + "\n" + Joined({".", "S", "d.txt"}) + "\n" +
+                         Joined({".", "S", "X", "f.txt"}) + "\n");
+  EXPECT_EQ(run.exitStatus, 3);
+}
+
+TEST_F(PackhoundTest, FullPathOptionConvertsARelativePath) {
+  CompressTheThree();
+  if (IsSkipped()) return;
+  const std::string root = fs::canonical(tree.Root()).string();
+  const ProcessResult run = Run({"-fp", "S"});
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_EQ(lines[0], "Recursive search of " + root + kSeparator + "S for compressed files.");
+  EXPECT_EQ(lines[1], root + kSeparator + Joined({"S", "d.txt"}));
+  EXPECT_EQ(lines[2], root + kSeparator + Joined({"S", "X", "f.txt"}));
+}
+
+TEST_F(PackhoundTest, FullPathOptionWithoutAPathConvertsTheCurrentDirectory) {
+  const std::string root = fs::canonical(tree.Root()).string();
+  const ProcessResult run = Run({"-fp", "-su", "-nr"});
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_EQ(lines[0], "Nonrecursive search of " + root + " for uncompressed files.");
+  EXPECT_EQ(Sorted({lines[1], lines[2]}),
+            Sorted({root + kSeparator + "a.txt", root + kSeparator + "b.txt"}));
+}
+
+TEST_F(PackhoundTest, AMissingPathIsSearchedAsEmpty) {
+  const ProcessResult run = Run({"nowhere"});
+  EXPECT_EQ(run.out,
+            "Recursive search of nowhere for compressed files.\n"
+            "Found 0 compressed files in 0 items examined. \n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.exitStatus, 0);
+}
+
+TEST_F(PackhoundTest, RejectedOptionsEndWithTheTextQuotedAsTyped) {
+  const struct {
+    std::vector<std::string> arguments;
+    const char* message;
+  } rows[] = {
+      {{"-n"}, "n"},
+      {{"-s"}, "s"},
+      {{"-x"}, "x"},
+      {{"-"}, ""},
+      {{"-su", "-Weird Text", "-nr"}, "Weird Text"},
+      {{"-nh", "-ns", "-z"}, "z"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.message);
+    const ProcessResult run = Run(row.arguments);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, std::string("Packhound: Unknown argument: ") + row.message +
+                           "; cannot continue.\n");
+    EXPECT_EQ(run.exitStatus, kErrorStatus);
+  }
+}
+
+TEST_F(PackhoundTest, ALongRejectedOptionIsQuotedWhole) {
+  const std::string option(3000, 'q');
+  const ProcessResult run = Run({"-" + option});
+  EXPECT_EQ(run.err, "Packhound: Unknown argument: " + option + "; cannot continue.\n");
+}
+
+TEST_F(PackhoundTest, AnEmptyPathSearchesTheRootWithAnEmptyHeader) {
+  const ProcessResult run = Run({"", "-nr", "-so"});
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 2u) << run.out;
+  EXPECT_EQ(lines[0], "Nonrecursive search of  for compressed files.");
+  // The root holds at least one directory but perhaps no file: only the form is sure.
+  EXPECT_EQ(lines[1].rfind("Found ", 0), 0u);
+  EXPECT_EQ(run.err, "");
+}
+
+}  // namespace
