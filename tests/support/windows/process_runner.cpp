@@ -1,0 +1,91 @@
+#include <windows.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "tests/support/process_runner.h"
+
+namespace {
+
+// One argument quoted so that the program's own parser gives it back as it was.
+std::string Quote(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') quoted.append(backslashes * 2 + 1, '\\');
+    else quoted.append(backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, '\\');
+  return quoted + "\"";
+}
+
+std::string Drain(HANDLE pipe) {
+  std::string text;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+  CloseHandle(pipe);
+  return text;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& workingDirectory, OutputTarget output) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+  if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) throw std::runtime_error("pipe failed");
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  if (output == OutputTarget::kCaptured) {
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) throw std::runtime_error("pipe failed");
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  } else if (output == OutputTarget::kFullDevice) {
+    // A pipe whose reader is already gone: every write fails.
+    HANDLE deadRead = nullptr;
+    if (!CreatePipe(&deadRead, &outWrite, &inherit, 0)) throw std::runtime_error("pipe failed");
+    CloseHandle(deadRead);
+  }
+  HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+
+  std::string commandLine = Quote(program);
+  for (const std::string& argument : arguments) commandLine += " " + Quote(argument);
+
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nul;
+  startup.hStdOutput = outWrite;  // null when standard output is to be closed
+  startup.hStdError = errWrite;
+  PROCESS_INFORMATION process = {};
+  const BOOL started =
+      CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                     workingDirectory.c_str(), &startup, &process);
+  if (outWrite != nullptr) CloseHandle(outWrite);
+  CloseHandle(errWrite);
+  CloseHandle(nul);
+  if (!started) {
+    if (outRead != nullptr) CloseHandle(outRead);
+    CloseHandle(errRead);
+    throw std::runtime_error("cannot start " + program);
+  }
+
+  ProcessResult result;
+  std::thread errors([&] { result.err = Drain(errRead); });
+  if (outRead != nullptr) result.out = Drain(outRead);
+  errors.join();
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  result.exitStatus = static_cast<int>(code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return result;
+}
