@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <span>
 #include <string_view>
@@ -65,9 +66,9 @@ int OpenForReading(LPCSTR fileName) {
 // length as the block's root node states it, checked to lie inside the
 // section. Sets the last error and answers 0 when the file has none.
 DWORD LocateResource(int fd, std::uint64_t& offset) {
+  if (fd < 0) return 0;
   unsigned char root[kHeaderSize + kRootKey.size() + 1];  // header and key of the root node
   ElfSection section;
-  if (fd < 0) return 0;
   if (!FindElfSection(fd, version_resource::kSectionName, section) || section.size < sizeof root ||
       !ReadAt(fd, section.offset, root, sizeof root)) {
     SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
@@ -124,12 +125,12 @@ BOOL GetFileVersionInfoA(LPCSTR fileName, DWORD /*handle*/, DWORD length, LPVOID
   return TRUE;
 }
 
-// Resolves a path of keys separated by backslashes, such as
-// \StringFileInfo\040904B0\FileVersion ("\" alone is the root), from the root node, comparing keys
-// without regard to letter case. A text value answers its length in characters, its NUL included;
-// any other value its length in bytes. A node without a value answers length 0 and an empty text.
-// The block must be one that GetFileVersionInfoA filled: its root length is then never more than it
-// holds.
+// Resolves a path of keys separated by backslashes from the root node, such as
+// \StringFileInfo\040904B0\FileVersion ("\" alone names the root), comparing
+// keys without regard to letter case. A text value answers its length in
+// characters, its NUL included; any other value its length in bytes; a node
+// without a value answers length 0 and an empty text. The block must be one
+// that GetFileVersionInfoA filled: its root length never exceeds what it holds.
 BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) {
   if (buffer != nullptr) *buffer = nullptr;
   if (length != nullptr) *length = 0;
