@@ -53,6 +53,15 @@ Bytes Resource(std::initializer_list<version_resource::StringEntry> strings,
   return bytes;
 }
 
+Bytes Layout(const std::function<void(version_resource::NodeWriter&)>& write) {
+  version_resource::NodeWriter measure(nullptr);
+  write(measure);
+  Bytes bytes(measure.Size());
+  version_resource::NodeWriter writer(bytes.data());
+  write(writer);
+  return bytes;
+}
+
 void Poke(Bytes& bytes, std::size_t offset, std::uint64_t value, std::size_t width) {
   for (std::size_t i = 0; i < width; ++i) bytes.at(offset + i) = (value >> (8 * i)) & 0xFF;
 }
