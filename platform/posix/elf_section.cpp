@@ -20,6 +20,7 @@ std::uint64_t ReadLittleEndian(const unsigned char* bytes, std::size_t width) {
   return value;
 }
 
+// A field of an ELF record, read at its offset with its width.
 #define FIELD(record, bytes, field) \
   ReadLittleEndian((bytes) + offsetof(record, field), sizeof(record::field))
 
