@@ -13,7 +13,8 @@ namespace {
 // matches the table key without regard to letter case.
 const CString kStringTablePrefix("\\StringFileInfo\\040904B0\\");
 
-constexpr DWORD kModulePathSize = MAX_PATH;
+// Room for the module path: MAX_PATH on Windows, PATH_MAX where paths run longer.
+constexpr DWORD kModulePathSize = kFullPathBufferSize;
 
 const char kNotAvailable[] = "N/A";
 

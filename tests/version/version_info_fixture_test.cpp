@@ -76,10 +76,7 @@ TEST_F(VersionInfoFixtureTest, EachFileReadsAsItsResourceAllows) {
        },
        kNotAvailable},
       {"path longer than the module path buffer",
-       [&] {
-         const std::string deep = std::string(MAX_PATH, 'd').insert(200, "/") + "/app";
-         return folder.Write(deep, MakeElf(WithFileVersion("1, 0")).bytes);
-       },
+       [&] { return (folder.Path() / std::string(kFullPathBufferSize, 'd')).string(); },
        kNotAvailable},
       {"complete table",
        [&] { return Executable(WithFileVersion("1, 0, 1, 2")); },

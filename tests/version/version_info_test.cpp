@@ -20,10 +20,10 @@ TEST(VersionInfoTest, TheBuiltToolReadsAsVersion1012) {
 }
 
 // This test binary carries the same resource; the default reader finds it
-// through the running module's path, which must fit MAX_PATH.
+// through the running module's path, which must fit the path buffer.
 TEST(VersionInfoTest, TheDefaultReaderReadsTheRunningModule) {
   const VersionInfo info;
-  if (std::strlen(PACKHOUND_TEST_BINARY) < MAX_PATH) {
+  if (std::strlen(PACKHOUND_TEST_BINARY) < kFullPathBufferSize) {
     ExpectBuiltVersion(info);
   } else {
     EXPECT_STREQ(info.GetDottedFileVersion(), "N/A");
