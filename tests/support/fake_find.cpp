@@ -10,19 +10,12 @@ namespace {
 
 FakeFind* current = nullptr;
 
-// Room reserved up front, so that recording a call never allocates.
+// Reserved up front, so that recording never allocates.
 constexpr std::size_t kCallRoom = 4096;
 constexpr std::size_t kSearchRoom = 1024;
 
 HANDLE HandleOf(std::size_t index) {
   return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(index + 1) * 16);
-}
-
-// The search index behind a handle, or -1 for a value never handed out.
-long IndexOf(HANDLE handle, std::size_t searchCount) {
-  const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  if (value == 0 || value % 16 != 0 || value / 16 > searchCount) return -1;
-  return static_cast<long>(value / 16 - 1);
 }
 
 }  // namespace
@@ -52,25 +45,14 @@ FakeFind::FakeFind() : enclosing(current) {
 
 FakeFind::~FakeFind() {
   for (const Search& search : searches) {
-    if (!search.closed) {
+    if (!search.closed)
       ADD_FAILURE() << "a search of " << directories[search.directory].path << " was never closed";
-    }
   }
   current = enclosing;
 }
 
 void FakeFind::AddDirectory(const std::string& path, std::vector<FakeEntry> entries) {
-  for (const FakeEntry& entry : entries) {
-    if (entry.name.size() >= MAX_PATH)
-      ADD_FAILURE() << "name too long for a record: " << entry.name;
-  }
-  directories.push_back({path, std::move(entries), SIZE_MAX});
-}
-
-void FakeFind::FailFrom(const std::string& path, std::size_t entryIndex) {
-  for (Directory& directory : directories) {
-    if (directory.path == path) directory.failFrom = entryIndex;
-  }
+  directories.push_back({path, std::move(entries)});
 }
 
 std::vector<std::string> FakeFind::Specifications() const {
@@ -95,75 +77,50 @@ long FakeFind::Lookup(const char* specification) const {
 
 void FakeFind::Record(FakeCall::Kind kind, HANDLE handle, BOOL result, const char* specification) {
   if (calls.size() == calls.capacity()) {
-    ADD_FAILURE() << "more directory calls than the fake has room for";
+    ADD_FAILURE() << "more calls than the fake has room for";
     return;
   }
   FakeCall call{kind, handle, result, {}};
   if (specification != nullptr) {
-    if (std::strlen(specification) >= sizeof call.specification) {
-      ADD_FAILURE() << "specification too long for the fake: " << specification;
-    }
+    if (std::strlen(specification) >= sizeof call.specification) ADD_FAILURE() << "too long";
     std::strncpy(call.specification, specification, sizeof call.specification - 1);
   }
   calls.push_back(call);
 }
 
 FakeFind::Search* FakeFind::SearchOf(HANDLE handle, const char* call) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
   if (handle == INVALID_HANDLE_VALUE) {
     ADD_FAILURE() << call << " on INVALID_HANDLE_VALUE";
-    return nullptr;
-  }
-  const long index = IndexOf(handle, searches.size());
-  if (index < 0) {
+  } else if (value == 0 || value % 16 != 0 || value / 16 > searches.size()) {
     ADD_FAILURE() << call << " on a handle FindFirstFileA never answered";
-    return nullptr;
-  }
-  Search& search = searches[static_cast<std::size_t>(index)];
-  if (search.closed) {
+  } else if (Search& search = searches[value / 16 - 1]; search.closed) {
     ADD_FAILURE() << call << " on the closed search of " << directories[search.directory].path;
-    return nullptr;
+  } else {
+    return &search;
   }
-  return &search;
+  return nullptr;
 }
 
 HANDLE FakeFind::FindFirst(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
   if (fileName == nullptr || findData == nullptr) {
     ADD_FAILURE() << "FindFirstFileA without a specification or a record";
-    SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
   const long index = Lookup(fileName);
   if (index < 0 || directories[static_cast<std::size_t>(index)].entries.empty() ||
-      directories[static_cast<std::size_t>(index)].failFrom == 0) {
+      searches.size() == searches.capacity()) {
     Record(FakeCall::kFindFirst, INVALID_HANDLE_VALUE, FALSE, fileName);
     SetLastError(index < 0 ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (searches.size() == searches.capacity()) {
-    ADD_FAILURE() << "more searches than the fake has room for";
     return INVALID_HANDLE_VALUE;
   }
   searches.push_back({static_cast<std::size_t>(index), 0, false, false});
   const HANDLE handle = HandleOf(searches.size() - 1);
   Record(FakeCall::kFindFirst, handle, TRUE, fileName);
   if (++openCount > mostOpen) mostOpen = openCount;
-  Advance(searches.back(), findData);
+  FindNext(handle, findData);
+  calls.pop_back();  // the first entry comes with FindFirstFileA, not from a call of its own
   return handle;
-}
-
-bool FakeFind::Advance(Search& search, LPWIN32_FIND_DATAA findData) {
-  const Directory& directory = directories[search.directory];
-  if (search.next >= directory.entries.size() || search.next >= directory.failFrom) {
-    search.ended = true;
-    SetLastError(search.next >= directory.failFrom ? ERROR_ACCESS_DENIED : ERROR_NO_MORE_FILES);
-    return false;
-  }
-  const FakeEntry& entry = directory.entries[search.next++];
-  *findData = WIN32_FIND_DATAA{};
-  findData->dwFileAttributes = entry.attributes;
-  findData->dwReserved0 = entry.reparseTag;
-  std::strncpy(findData->cFileName, entry.name.c_str(), MAX_PATH - 1);
-  return true;
 }
 
 BOOL FakeFind::FindNext(HANDLE findFile, LPWIN32_FIND_DATAA findData) {
@@ -173,14 +130,21 @@ BOOL FakeFind::FindNext(HANDLE findFile, LPWIN32_FIND_DATAA findData) {
                   << directories[search->directory].path;
     search = nullptr;
   }
-  if (search == nullptr || findData == nullptr) {
+  const std::vector<FakeEntry>* entries =
+      search != nullptr ? &directories[search->directory].entries : nullptr;
+  if (entries == nullptr || search->next >= entries->size()) {
+    if (search != nullptr) search->ended = true;
     Record(FakeCall::kFindNext, findFile, FALSE, nullptr);
-    SetLastError(ERROR_INVALID_HANDLE);
+    SetLastError(search != nullptr ? ERROR_NO_MORE_FILES : ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  const bool listed = Advance(*search, findData);
-  Record(FakeCall::kFindNext, findFile, listed ? TRUE : FALSE, nullptr);
-  return listed ? TRUE : FALSE;
+  const FakeEntry& entry = (*entries)[search->next++];
+  *findData = WIN32_FIND_DATAA{};
+  findData->dwFileAttributes = entry.attributes;
+  findData->dwReserved0 = entry.reparseTag;
+  std::strncpy(findData->cFileName, entry.name.c_str(), MAX_PATH - 1);
+  Record(FakeCall::kFindNext, findFile, TRUE, nullptr);
+  return TRUE;
 }
 
 BOOL FakeFind::Close(HANDLE findFile) {
@@ -198,22 +162,18 @@ BOOL FakeFind::Close(HANDLE findFile) {
 // The directory service of the test binary: whichever fake is current.
 HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
   if (current != nullptr) return current->FindFirst(fileName, findData);
-  ADD_FAILURE() << "FindFirstFileA(" << (fileName != nullptr ? fileName : "null")
-                << ") without a FakeFind";
-  SetLastError(ERROR_PATH_NOT_FOUND);
+  ADD_FAILURE() << "FindFirstFileA without a FakeFind";
   return INVALID_HANDLE_VALUE;
 }
 
 BOOL FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData) {
   if (current != nullptr) return current->FindNext(findFile, findData);
   ADD_FAILURE() << "FindNextFileA without a FakeFind";
-  SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
 }
 
 BOOL FindClose(HANDLE findFile) {
   if (current != nullptr) return current->Close(findFile);
   ADD_FAILURE() << "FindClose without a FakeFind";
-  SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
 }

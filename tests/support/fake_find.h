@@ -1,13 +1,10 @@
-// In-memory stand-in for the platform's directory enumeration
-// (FindFirstFileA, FindNextFileA, FindClose) in tests of the search engine.
-//
-// Directories are registered by path, with their entries in the order the
-// test picks. Every call is recorded. A call the engine should not make (on a
-// handle FindFirstFileA never returned, on INVALID_HANDLE_VALUE, on a closed
-// handle, FindNextFileA after it answered FALSE) and a handle still open when
-// the fake goes away fail the running test. The fake ignores the pattern:
-// every entry is listed, and tests read the pattern from the recorded
-// specification. While a search runs the fake allocates nothing, so a test
+// In-memory stand-in for FindFirstFileA, FindNextFileA and FindClose in tests
+// of the search engine. Directories are registered by path with entries in
+// the order the test picks; every call is recorded. A call the engine should
+// not make (on INVALID_HANDLE_VALUE, on a handle never handed out or already
+// closed, FindNextFileA after it answered FALSE) and a search still open when
+// the fake goes away fail the running test. The pattern is not applied: tests
+// read it from the recorded specification. Calls allocate nothing, so a test
 // can count the engine's own allocations.
 #pragma once
 
@@ -26,39 +23,35 @@ struct FakeEntry {
 
 FakeEntry FakeFile(const char* name, DWORD attributes = FILE_ATTRIBUTE_NORMAL);
 FakeEntry FakeDirectory(const char* name);
-// A directory that is a reparse point with the given tag (a link, a mount point...).
-FakeEntry FakeReparseDirectory(const char* name, DWORD tag);
+FakeEntry FakeReparseDirectory(const char* name, DWORD tag);  // a link, a mount point...
+
+// Joins parts with kPathSeparator: a path as the engine should form it.
+std::string PlatformPath(std::initializer_list<const char*> parts);
 
 struct FakeCall {
   enum Kind { kFindFirst, kFindNext, kFindClose };
   Kind kind;
-  HANDLE handle;            // what FindFirstFileA answered, or what the other calls were given
-  BOOL result;              // TRUE when FindFirstFileA answered a handle
-  char specification[256];  // the argument of FindFirstFileA, empty for the others
+  HANDLE handle;  // answered by FindFirstFileA, or given to the others
+  BOOL result;
+  char specification[256];  // FindFirstFileA's argument
 };
-
-// Joins parts with kPathSeparator: the path the engine should form.
-std::string PlatformPath(std::initializer_list<const char*> parts);
 
 class FakeFind {
  public:
-  // Becomes the directory service of the process until destroyed; an
-  // enclosing fake is restored then.
+  // The directory service of the process while it lives; an enclosing fake
+  // comes back afterwards.
   FakeFind();
   ~FakeFind();
   FakeFind(const FakeFind&) = delete;
   FakeFind& operator=(const FakeFind&) = delete;
 
-  // A specification finds the directory whose path is everything before its
-  // last separator, or everything up to and including it. A directory with
-  // no entries cannot be opened, like one never added.
+  // A specification names the directory whose path is what stands before its
+  // last separator, with or without that separator. A directory without
+  // entries cannot be opened, like one never added.
   void AddDirectory(const std::string& path, std::vector<FakeEntry> entries);
-  // From the given entry on, the directory's listing fails with
-  // ERROR_ACCESS_DENIED instead of going on (from 0: it cannot be opened).
-  void FailFrom(const std::string& path, std::size_t entryIndex);
 
   const std::vector<FakeCall>& Calls() const { return calls; }
-  std::vector<std::string> Specifications() const;  // FindFirstFileA's arguments, in order
+  std::vector<std::string> Specifications() const;  // of FindFirstFileA, in order
   int OpenHandles() const { return openCount; }
   int MostOpenHandles() const { return mostOpen; }
 
@@ -70,7 +63,6 @@ class FakeFind {
   struct Directory {
     std::string path;
     std::vector<FakeEntry> entries;
-    std::size_t failFrom;
   };
   struct Search {
     std::size_t directory;  // index into directories
@@ -79,16 +71,13 @@ class FakeFind {
     bool closed;
   };
 
-  // Index of the directory a specification names, or -1.
-  long Lookup(const char* specification) const;
+  long Lookup(const char* specification) const;  // index into directories, or -1
   Search* SearchOf(HANDLE handle, const char* call);
-  // Fills the record with the next entry; false at the end or at a failure.
-  bool Advance(Search& search, LPWIN32_FIND_DATAA findData);
   void Record(FakeCall::Kind kind, HANDLE handle, BOOL result, const char* specification);
 
   FakeFind* enclosing;
   std::vector<Directory> directories;
-  std::vector<Search> searches;  // handle (index + 1) * 16; handles are never reused
+  std::vector<Search> searches;  // handle (index + 1) * 16, never reused
   std::vector<FakeCall> calls;
   int openCount = 0;
   int mostOpen = 0;
