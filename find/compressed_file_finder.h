@@ -14,7 +14,9 @@ class CompressedFileFinder : public DirectoryFinder, public FinderSink {
 
   DirectoryFinder* CreateChild(const char* childDirectory, const char* childPattern) override;
 
-  // All answer true: the tally never stops a search.
+  // All answer true: the tally never stops a search. OnEnterDirectory and
+  // OnLeaveDirectory throw HResultException (E_OUTOFMEMORY) rather than list
+  // files under a path they could not copy.
   bool OnBeforeEnterDirectory(const char* path) override;
   bool OnFile(const char* name) override;
   bool OnEnterDirectory(const char* path) override;
@@ -22,6 +24,8 @@ class CompressedFileFinder : public DirectoryFinder, public FinderSink {
   void SetFoundItem(FindDataItem& item) override;
 
  private:
+  void WriteListingLine(const char* name);
+
   CString currentDirectory;  // the directory whose files are being reported
   FindDataItem* foundItem;   // not owned
 };

@@ -25,13 +25,16 @@ class DirectoryFinder : public FileFinder {
   bool ProcessCurrent() override;
   bool ProcessQueue() override;
 
-  // A new finder of the caller's ownership, of the most derived kind.
+  // A new finder of the caller's ownership, of the most derived kind; null
+  // when it cannot be allocated (RecurseInto then throws HResultException
+  // carrying E_OUTOFMEMORY).
   virtual DirectoryFinder* CreateChild(const char* childDirectory, const char* childPattern);
   // Searches one subdirectory with a child finder that inherits pattern,
   // mode and sink.
   virtual bool RecurseInto(const char* path);
 
   // directory, the separator unless directory already ends in one, then name.
+  // Throws HResultException (E_OUTOFMEMORY) when the path cannot be formed.
   static CString JoinPath(const char* directoryText, const char* name);
 
   // Not owned; null means no events are sent.

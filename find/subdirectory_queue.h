@@ -7,10 +7,20 @@
 
 class SubdirectoryQueue {
  public:
+  // Nodes live in their block from its allocation to its release; the path
+  // is constructed when the node is handed out and destroyed when it is
+  // returned, so a free node holds no string.
   struct Node {
+    Node() noexcept {}
+    ~Node() {}
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+
     Node* next;  // on the free chain: the following free node
     Node* prev;
-    CString path;
+    union {
+      CString path;  // alive only while the node is in the queue
+    };
   };
 
   SubdirectoryQueue() noexcept;
@@ -30,6 +40,9 @@ class SubdirectoryQueue {
 
  private:
   struct Block;
+
+  // Chains the nodes of one more block onto freeNodes; throws as Append says.
+  void AddBlock();
 
   Node* head;
   Node* tail;

@@ -1,0 +1,75 @@
+#include "find/compressed_file_finder.h"
+
+#include <cstring>
+#include <iostream>
+#include <new>
+
+#include "find/hresult_exception.h"
+#include "find/required_text.h"
+#include "find/search_tally.h"
+
+// currentDirectory shares the text of directory: nothing to allocate, nothing to lose.
+CompressedFileFinder::CompressedFileFinder(const char* directoryText, const char* patternText)
+    : DirectoryFinder(directoryText, patternText), currentDirectory(directory), foundItem(nullptr) {
+  SetSink(this);
+}
+
+CompressedFileFinder::~CompressedFileFinder() = default;
+
+DirectoryFinder* CompressedFileFinder::CreateChild(const char* childDirectory,
+                                                   const char* childPattern) {
+  return new (std::nothrow) CompressedFileFinder(childDirectory, childPattern);
+}
+
+bool CompressedFileFinder::OnBeforeEnterDirectory(const char*) { return true; }
+
+bool CompressedFileFinder::OnFile(const char* name) {
+  ++searchTally.examinedCount;
+  if (foundItem == nullptr) return true;
+  const bool compressed = (foundItem->record.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) != 0;
+  if (compressed == searchTally.searchUncompressed) return true;
+  ++searchTally.foundCount;
+  if (searchTally.listFiles) WriteListingLine(name);
+  return true;
+}
+
+// Written piece by piece into the stream's own buffer: nothing is composed on
+// the heap, and the one flush puts the whole line out as soon as it is found.
+void CompressedFileFinder::WriteListingLine(const char* name) {
+  const char* directoryText = currentDirectory;
+  const LONG length = currentDirectory.GetLength();
+  std::cout.write(directoryText, length);
+  if (length == 0 || directoryText[length - 1] != kPathSeparator) std::cout.put(kPathSeparator);
+  std::cout.write(name, static_cast<std::streamsize>(std::strlen(name)));
+  std::cout.put('\n');
+  std::cout.flush();
+}
+
+bool CompressedFileFinder::OnEnterDirectory(const char* path) {
+  currentDirectory = path;
+  RequireText(currentDirectory, HasText(path));
+  return true;
+}
+
+// Back to the directory that holds path, written as the parent's finder joins
+// its entries (up to and including the last separator): a file that finder
+// reports after a subdirectory, as in ImmediateRecursion, is then listed
+// under its own directory instead of under an empty one, which would name the root.
+bool CompressedFileFinder::OnLeaveDirectory(const char* path) {
+  const char* lastSeparator = path != nullptr ? std::strrchr(path, kPathSeparator) : nullptr;
+  if (lastSeparator == nullptr) {
+    currentDirectory = "";
+    return true;
+  }
+  currentDirectory = path;
+  RequireText(currentDirectory, true);
+  // The assignment left an exclusive block at least this long: no allocation.
+  const LONG keep = static_cast<LONG>(lastSeparator - path) + 1;
+  char* chars = currentDirectory.GetBuffer(keep);
+  if (chars == nullptr) ThrowHResultException(E_OUTOFMEMORY);
+  chars[keep] = '\0';
+  currentDirectory.ReleaseBuffer();
+  return true;
+}
+
+void CompressedFileFinder::SetFoundItem(FindDataItem& shown) { foundItem = &shown; }

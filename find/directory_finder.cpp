@@ -1,0 +1,129 @@
+#include "find/directory_finder.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "find/hresult_exception.h"
+#include "find/required_text.h"
+
+namespace {
+
+// Links, junctions and mount points lead somewhere else in the tree, or back
+// up it; following them could count a file twice or never end.
+bool LeadsElsewhere(const WIN32_FIND_DATAA& record) {
+  return (record.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         IsReparseTagNameSurrogate(record.dwReserved0);
+}
+
+}  // namespace
+
+DirectoryFinder::DirectoryFinder(const char* directoryText, const char* patternText)
+    : sink(nullptr),
+      item(),
+      searchHandle(nullptr),
+      fetched(),
+      directory(directoryText),
+      pattern(patternText),
+      mode(QueuedRecursion),
+      subdirectories() {
+  RequireText(directory, HasText(directoryText));
+  RequireText(pattern, HasText(patternText));
+}
+
+DirectoryFinder::~DirectoryFinder() {
+  CloseSearch();
+  subdirectories.Clear();
+}
+
+void DirectoryFinder::SetRecursionMode(int newMode) { mode = newMode; }
+
+bool DirectoryFinder::FindFirst() {
+  CloseSearch();
+  {
+    const CString specification = JoinPath(directory, pattern);
+    searchHandle = FindFirstFileA(specification, &fetched);
+  }
+  return searchHandle != INVALID_HANDLE_VALUE;
+}
+
+bool DirectoryFinder::FindNext() {
+  // A search that failed, or ended and was closed, is never handed back to the platform.
+  if (searchHandle == nullptr || searchHandle == INVALID_HANDLE_VALUE) return false;
+  if (FindNextFileA(searchHandle, &fetched)) return true;
+  // Nothing uses the handle once the enumeration has ended; closing it now
+  // keeps one directory open at a time while the queue is searched.
+  CloseSearch();
+  return false;
+}
+
+void DirectoryFinder::CloseSearch() noexcept {
+  if (searchHandle != nullptr && searchHandle != INVALID_HANDLE_VALUE) FindClose(searchHandle);
+  searchHandle = nullptr;
+}
+
+bool DirectoryFinder::ProcessCurrent() {
+  item.record = fetched;
+  if (sink != nullptr) sink->SetFoundItem(item);
+  if (!item.IsDirectory()) return sink != nullptr ? sink->OnFile(item.record.cFileName) : true;
+  if (item.IsDot() || item.IsDotDot()) return true;
+  if (LeadsElsewhere(item.record)) return true;
+  // Any other mode drops the path, so it is not formed at all.
+  if (mode != ImmediateRecursion && mode != QueuedRecursion) return true;
+  return HandleSubdirectory(JoinPath(directory, item.record.cFileName));
+}
+
+bool DirectoryFinder::HandleSubdirectory(const CString& path) {
+  if (mode == ImmediateRecursion) return RecurseInto(path);
+  subdirectories.Append(path);
+  return true;
+}
+
+bool DirectoryFinder::ProcessQueue() {
+  // Without a sink nobody would hear of anything below this directory.
+  if (mode != QueuedRecursion || sink == nullptr) return true;
+  for (const SubdirectoryQueue::Node* node = subdirectories.Head(); node != nullptr;
+       node = node->next) {
+    if (!RecurseInto(node->path)) return false;
+  }
+  return true;
+}
+
+DirectoryFinder* DirectoryFinder::CreateChild(const char* childDirectory,
+                                              const char* childPattern) {
+  return new (std::nothrow) DirectoryFinder(childDirectory, childPattern);
+}
+
+bool DirectoryFinder::RecurseInto(const char* path) {
+  if (sink != nullptr && !sink->OnBeforeEnterDirectory(path)) return false;
+  // Owned here until this call returns, by whatever way it returns.
+  const std::unique_ptr<DirectoryFinder> child(CreateChild(path, pattern));
+  if (child == nullptr) ThrowHResultException(E_OUTOFMEMORY);
+  child->SetRecursionMode(mode);
+  child->SetSink(sink);
+  if (sink != nullptr && !sink->OnEnterDirectory(path)) return false;
+  if (!child->Run()) return false;
+  return sink != nullptr ? sink->OnLeaveDirectory(path) : true;
+}
+
+CString DirectoryFinder::JoinPath(const char* directoryText, const char* name) {
+  const std::size_t directoryLength = std::strlen(directoryText != nullptr ? directoryText : "");
+  const std::size_t nameLength = std::strlen(name != nullptr ? name : "");
+  const bool addSeparator =
+      directoryLength == 0 || directoryText[directoryLength - 1] != kPathSeparator;
+  const std::size_t length = directoryLength + (addSeparator ? 1 : 0) + nameLength;
+
+  // Formed in one exact allocation; a path too long for a CString is as lost as an unallocated one.
+  CString path;
+  char* chars = length <= INT_MAX / 2 ? path.GetBuffer(static_cast<LONG>(length)) : nullptr;
+  if (chars != nullptr) {
+    if (directoryLength > 0) std::memcpy(chars, directoryText, directoryLength);
+    if (addSeparator) chars[directoryLength] = kPathSeparator;
+    if (nameLength > 0) std::memcpy(chars + length - nameLength, name, nameLength);
+    chars[length] = '\0';
+    path.ReleaseBuffer();
+  }
+  RequireText(path, true);  // the joined path always holds at least the separator
+  return path;
+}

@@ -1,0 +1,3 @@
+#include "find/search_tally.h"
+
+SearchTally searchTally;

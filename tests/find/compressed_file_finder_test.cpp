@@ -1,0 +1,161 @@
+#include "find/compressed_file_finder.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <streambuf>
+#include <string>
+
+#include "find/search_tally.h"
+#include "tests/support/fake_find.h"
+#include "tests/support/out_of_memory.h"
+
+namespace {
+
+// Standard output's buffer while it lives: keeps the text in room reserved up
+// front (no allocation while a search runs) and counts the flushes.
+class CapturedOutput : public std::streambuf {
+ public:
+  CapturedOutput() : previous(std::cout.rdbuf(this)) { setp(room, room + sizeof room); }
+  ~CapturedOutput() override { std::cout.rdbuf(previous); }
+  CapturedOutput(const CapturedOutput&) = delete;
+  CapturedOutput& operator=(const CapturedOutput&) = delete;
+
+  std::string Text() const { return std::string(pbase(), pptr()); }
+  std::string Flushed() const { return std::string(pbase(), pbase() + flushedLength); }
+  int flushes = 0;
+
+ protected:
+  int sync() override {
+    ++flushes;
+    flushedLength = static_cast<std::size_t>(pptr() - pbase());
+    return 0;
+  }
+
+ private:
+  std::streambuf* previous;
+  char room[1 << 16];
+  std::size_t flushedLength = 0;
+};
+
+const DWORD kCompressed = FILE_ATTRIBUTE_COMPRESSED;
+
+std::string Lines(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+class CompressedFileFinderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { searchTally = SearchTally{}; }
+  void TearDown() override { searchTally = SearchTally{}; }
+
+  static bool Search(const char* directory, int mode = QueuedRecursion) {
+    CompressedFileFinder finder(directory, "*.*");
+    finder.SetRecursionMode(mode);
+    return finder.Run();
+  }
+
+  FakeFind fake;
+  CapturedOutput output;
+};
+
+TEST_F(CompressedFileFinderTest, ACompressedFileIsCountedAndListedUnderTheStartingDirectory) {
+  const std::string sep(1, kPathSeparator);
+  const struct {
+    std::string directory;
+    std::string line;
+  } cases[] = {
+      {".", "." + sep + "x.txt\n"},
+      {"D:" + sep, "D:" + sep + "x.txt\n"},  // no second separator
+      {"D:", "D:" + sep + "x.txt\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.directory);
+    FakeFind local;
+    local.AddDirectory(c.directory,
+                       {FakeDirectory("."), FakeDirectory(".."), FakeFile("x.txt", kCompressed)});
+    CapturedOutput captured;
+    searchTally = SearchTally{};
+    EXPECT_TRUE(Search(c.directory.c_str()));
+    EXPECT_EQ(searchTally.foundCount, 1);
+    EXPECT_EQ(searchTally.examinedCount, 1u);
+    EXPECT_EQ(captured.Text(), c.line);
+  }
+}
+
+// ".": compressed c.txt, subdirectory S (compressed y.txt, plain q.txt),
+// plain p.txt, and subdirectory E that cannot be opened.
+void AddMixedTree(FakeFind& fake) {
+  fake.AddDirectory(".", {FakeDirectory("."), FakeDirectory(".."), FakeFile("c.txt", kCompressed),
+                          FakeDirectory("S"), FakeFile("p.txt"), FakeDirectory("E")});
+  fake.AddDirectory(PlatformPath({".", "S"}),
+                    {FakeDirectory("."), FakeDirectory(".."), FakeFile("y.txt", kCompressed),
+                     FakeFile("q.txt", FILE_ATTRIBUTE_ARCHIVE)});
+}
+
+TEST_F(CompressedFileFinderTest, FilesWhoseBitMatchesTheSoughtStateAreCountedAndListedLineByLine) {
+  AddMixedTree(fake);
+  for (const bool uncompressed : {false, true}) {
+    SCOPED_TRACE(uncompressed ? "uncompressed files" : "compressed files");
+    CapturedOutput captured;
+    searchTally = SearchTally{};
+    searchTally.searchUncompressed = uncompressed;
+    EXPECT_TRUE(Search("."));
+    EXPECT_EQ(searchTally.examinedCount, 4u) << "directories, dots included, never count";
+    EXPECT_EQ(searchTally.foundCount, 2);
+    EXPECT_EQ(captured.Text(),
+              uncompressed
+                  ? Lines({PlatformPath({".", "p.txt"}), PlatformPath({".", "S", "q.txt"})})
+                  : Lines({PlatformPath({".", "c.txt"}), PlatformPath({".", "S", "y.txt"})}));
+    EXPECT_EQ(captured.flushes, 2) << "one flush per line";
+    EXPECT_EQ(captured.Flushed(), captured.Text());
+  }
+}
+
+TEST_F(CompressedFileFinderTest, WithoutListingTheCountsAreTheSameAndNothingIsWritten) {
+  AddMixedTree(fake);
+  searchTally.listFiles = false;
+  EXPECT_TRUE(Search("."));
+  EXPECT_EQ(searchTally.examinedCount, 4u);
+  EXPECT_EQ(searchTally.foundCount, 2);
+  EXPECT_EQ(output.Text(), "");
+  EXPECT_EQ(output.flushes, 0);
+}
+
+TEST_F(CompressedFileFinderTest, LaterFilesOfADirectoryAreListedUnderItAfterASubdirectory) {
+  // ImmediateRecursion reports b after S has been left.
+  fake.AddDirectory(".",
+                    {FakeFile("a", kCompressed), FakeDirectory("S"), FakeFile("b", kCompressed)});
+  fake.AddDirectory(PlatformPath({".", "S"}), {FakeFile("d", kCompressed)});
+  EXPECT_TRUE(Search(".", ImmediateRecursion));
+  EXPECT_EQ(output.Text(), Lines({PlatformPath({".", "a"}), PlatformPath({".", "S", "d"}),
+                                  PlatformPath({".", "b"})}));
+}
+
+// Each allocation of a whole search fails in turn: each failure ends it with
+// E_OUTOFMEMORY, and what was written until then is a beginning of the full
+// listing, never a line under a path that could not be copied.
+TEST_F(CompressedFileFinderTest, EveryAllocationFailureRaisesOutOfMemoryAndNoWrongLine) {
+  const std::string full = Lines({PlatformPath({".", "c.txt"}), PlatformPath({".", "S", "y.txt"})});
+  int failingRuns = 0;
+  for (std::int64_t failing = 0;; ++failing, ++failingRuns) {
+    FakeFind local;
+    AddMixedTree(local);
+    CapturedOutput captured;
+    searchTally = SearchTally{};
+    const FailureOutcome outcome = RunWithFailingAllocation(failing, [] { Search("."); });
+    if (!outcome.failed) {
+      EXPECT_EQ(captured.Text(), full);
+      break;
+    }
+    SCOPED_TRACE("allocation " + std::to_string(failing) + " failing");
+    EXPECT_TRUE(outcome.raisedOutOfMemory);
+    EXPECT_EQ(full.compare(0, captured.Text().size(), captured.Text()), 0) << captured.Text();
+  }
+  EXPECT_GE(failingRuns, 5);
+}
+
+}  // namespace

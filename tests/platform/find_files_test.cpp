@@ -1,0 +1,394 @@
+// The POSIX directory enumeration on real directories, in a temporary folder.
+#include <fcntl.h>
+#include <ftw.h>
+#include <grp.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "find/compressed_file_finder.h"
+#include "find/search_tally.h"
+#include "platform/win32.h"
+
+namespace {
+
+using ::testing::UnorderedElementsAreArray;
+
+// A temporary folder, removed with everything in it (whatever its modes) on destruction.
+class TempTree {
+ public:
+  TempTree() {
+    char pattern[] = "/tmp/packhound-find-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+    root = pattern;
+  }
+  ~TempTree() {
+    // Searchable and writable first, so that nothing inside resists removal.
+    ::nftw(root.c_str(), MakeRemovable, 64, FTW_PHYS);
+    ::nftw(root.c_str(), Remove, 64, FTW_DEPTH | FTW_PHYS);
+  }
+  TempTree(const TempTree&) = delete;
+  TempTree& operator=(const TempTree&) = delete;
+
+  std::string Path(const std::string& relative = "") const {
+    return relative.empty() ? root : root + "/" + relative;
+  }
+  void Dir(const std::string& relative, mode_t mode = 0755) const {
+    ASSERT_EQ(::mkdir(Path(relative).c_str(), mode), 0) << relative << ": " << std::strerror(errno);
+  }
+  void File(const std::string& relative, off_t size = 0) const {
+    const int fd = ::open(Path(relative).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << relative << ": " << std::strerror(errno);
+    EXPECT_EQ(::ftruncate(fd, size), 0);
+    ::close(fd);
+  }
+  void Link(const std::string& relative, const std::string& target) const {
+    ASSERT_EQ(::symlink(target.c_str(), Path(relative).c_str()), 0) << std::strerror(errno);
+  }
+
+ private:
+  static int MakeRemovable(const char* path, const struct stat* status, int type, FTW*) {
+    if (type == FTW_D || type == FTW_DNR) ::chmod(path, (status->st_mode & 07777) | S_IRWXU);
+    return 0;
+  }
+  static int Remove(const char* path, const struct stat*, int, FTW*) {
+    ::remove(path);
+    return 0;
+  }
+
+  std::string root;
+};
+
+// Every record one search lists, in the order listed. The search must end
+// with ERROR_NO_MORE_FILES and close once.
+std::vector<WIN32_FIND_DATAA> List(const std::string& specification) {
+  std::vector<WIN32_FIND_DATAA> records;
+  WIN32_FIND_DATAA record;
+  const HANDLE handle = FindFirstFileA(specification.c_str(), &record);
+  if (handle == INVALID_HANDLE_VALUE) return records;
+  do {
+    records.push_back(record);
+  } while (FindNextFileA(handle, &record));
+  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES) << specification;
+  EXPECT_TRUE(FindClose(handle));
+  return records;
+}
+
+std::vector<std::string> Names(const std::vector<WIN32_FIND_DATAA>& records) {
+  std::vector<std::string> names;
+  for (const WIN32_FIND_DATAA& record : records) names.emplace_back(record.cFileName);
+  return names;
+}
+
+std::map<std::string, WIN32_FIND_DATAA> ByName(const std::vector<WIN32_FIND_DATAA>& records) {
+  std::map<std::string, WIN32_FIND_DATAA> byName;
+  for (const WIN32_FIND_DATAA& record : records) byName[record.cFileName] = record;
+  return byName;
+}
+
+std::uint64_t Ticks(const FILETIME& time) {
+  return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+TEST(FindFilesTest, RecordsDescribeFilesDirectoriesAndLinks) {
+  TempTree tree;
+  tree.File("plain", 5000);
+  tree.Dir("dir");
+  tree.Link("tofile", "plain");
+  tree.Link("todir", "dir");
+  tree.Link("dangling", "nowhere");
+  tree.Link("loop", "loop");
+  const auto byName = ByName(List(tree.Path("*")));
+  const DWORD link = FILE_ATTRIBUTE_REPARSE_POINT;
+  const struct {
+    const char* name;
+    DWORD attributes;
+    DWORD reparseTag;
+  } cases[] = {
+      {"plain", FILE_ATTRIBUTE_NORMAL, 0},
+      {"dir", FILE_ATTRIBUTE_DIRECTORY, 0},
+      {"tofile", link, IO_REPARSE_TAG_SYMLINK},
+      {"todir", link | FILE_ATTRIBUTE_DIRECTORY, IO_REPARSE_TAG_SYMLINK},
+      {"dangling", link, IO_REPARSE_TAG_SYMLINK},
+      {"loop", link, IO_REPARSE_TAG_SYMLINK},
+      {".", FILE_ATTRIBUTE_DIRECTORY, 0},
+      {"..", FILE_ATTRIBUTE_DIRECTORY, 0},
+  };
+  EXPECT_EQ(byName.size(), std::size(cases));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto found = byName.find(c.name);
+    ASSERT_NE(found, byName.end());
+    EXPECT_EQ(found->second.dwFileAttributes, c.attributes);
+    EXPECT_EQ(found->second.dwReserved0, c.reparseTag);
+  }
+  EXPECT_EQ(byName.at("plain").nFileSizeLow, 5000u);
+  EXPECT_EQ(byName.at("dir").nFileSizeLow, 0u) << "directories have no size";
+}
+
+TEST(FindFilesTest, SizesAndTimesAreThePlatformsOwn) {
+  TempTree tree;
+  tree.File("big", (5LL << 30) + 7);  // sparse
+  tree.File("epoch");
+  const struct timespec times[2] = {{1, 500}, {0, 0}};  // access, modification
+  ASSERT_EQ(::utimensat(AT_FDCWD, tree.Path("epoch").c_str(), times, 0), 0);
+  const auto byName = ByName(List(tree.Path("*")));
+
+  EXPECT_EQ(byName.at("big").nFileSizeHigh, 1u);
+  EXPECT_EQ(byName.at("big").nFileSizeLow, (1u << 30) + 7);
+  // 1970-01-01 is 116444736000000000 ticks of 100 ns after 1601-01-01.
+  EXPECT_EQ(Ticks(byName.at("epoch").ftLastWriteTime), 116444736000000000ULL);
+  EXPECT_EQ(Ticks(byName.at("epoch").ftLastAccessTime), 116444736000000000ULL + 10000005ULL);
+  EXPECT_GT(Ticks(byName.at("epoch").ftCreationTime), 116444736000000000ULL);
+}
+
+// Marks a file compressed the way chattr +c does. Empty when done, else why not.
+std::string MarkCompressed(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::string("open: ") + std::strerror(errno);
+  int flags = 0;
+  std::string refusal;
+  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
+    refusal = std::string("FS_IOC_GETFLAGS: ") + std::strerror(errno);
+  } else {
+    flags |= FS_COMPR_FL;
+    if (::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) {
+      refusal = std::string("FS_IOC_SETFLAGS(FS_COMPR_FL): ") + std::strerror(errno);
+    }
+  }
+  ::close(fd);
+  return refusal;
+}
+
+TEST(FindFilesTest, AFileMarkedCompressedCarriesTheCompressedBitAndNoOther) {
+  TempTree tree;
+  tree.File("packed");
+  tree.File("plain");
+  const std::string refusal = MarkCompressed(tree.Path("packed"));
+  if (!refusal.empty())
+    GTEST_SKIP() << "the file system of /tmp refuses the compressed flag: " << refusal;
+  struct statx status;
+  ASSERT_EQ(::statx(AT_FDCWD, tree.Path("packed").c_str(), 0, STATX_BASIC_STATS, &status), 0);
+  if ((status.stx_attributes_mask & STATX_ATTR_COMPRESSED) == 0) {
+    GTEST_SKIP()
+        << "the file system of /tmp takes the compressed flag but statx does not report it";
+  }
+  const auto byName = ByName(List(tree.Path("*")));
+  EXPECT_EQ(byName.at("packed").dwFileAttributes, FILE_ATTRIBUTE_COMPRESSED);
+  EXPECT_EQ(byName.at("plain").dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(FindFilesTest, AMountRootIsAReparsePointWithTheMountPointTag) {
+  struct statx status;
+  if (::statx(AT_FDCWD, "/proc", AT_SYMLINK_NOFOLLOW, STATX_TYPE, &status) != 0 ||
+      (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) == 0 ||
+      (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) == 0) {
+    GTEST_SKIP() << "/proc is not reported as a mount root on this machine";
+  }
+  // An empty directory part names the root.
+  const std::vector<WIN32_FIND_DATAA> records = List("/proc");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].dwFileAttributes, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(records[0].dwReserved0, IO_REPARSE_TAG_MOUNT_POINT);
+}
+
+TEST(FindFilesTest, PatternsFollowTheWildcardRules) {
+  TempTree tree;
+  for (const char* name : {"a.txt", "B.TXT", "noext", "x.tar.gz", ".hidden", "ab"}) tree.File(name);
+  const std::vector<std::string> all = {".",     "..",       "a.txt",   "B.TXT",
+                                        "noext", "x.tar.gz", ".hidden", "ab"};
+  const struct {
+    const char* pattern;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"*", all},
+      {"*.*", all},
+      {"*.txt", {"a.txt", "B.TXT"}},
+      {"?.TxT", {"a.txt", "B.TXT"}},
+      {"noext.*", {"noext"}},
+      {"x.tar.*", {"x.tar.gz"}},
+      {"*.gz", {"x.tar.gz"}},
+      {"?", {"."}},
+      {"??", {"..", "ab"}},
+      {"a*", {"a.txt", "ab"}},
+      {"*b*", {"B.TXT", "ab"}},
+      {".*", {".", "..", ".hidden"}},
+      {"AB", {"ab"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    EXPECT_THAT(Names(List(tree.Path(c.pattern))), UnorderedElementsAreArray(c.names));
+  }
+}
+
+TEST(FindFilesTest, NothingToOpenOrNothingMatchingGivesNoHandle) {
+  TempTree tree;
+  tree.File("file");
+  const struct {
+    const char* name;
+    std::string specification;
+    DWORD error;
+  } cases[] = {
+      {"missing directory", tree.Path("missing/*"), ERROR_PATH_NOT_FOUND},
+      {"a file taken for a directory", tree.Path("file/*"), ERROR_PATH_NOT_FOUND},
+      {"no name matches", tree.Path("*.none"), ERROR_FILE_NOT_FOUND},
+      {"no pattern after the separator", tree.Path("") + "/", ERROR_FILE_NOT_FOUND},
+      {"directory longer than a path", std::string(5000, 'd') + "/*", ERROR_FILENAME_EXCED_RANGE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WIN32_FIND_DATAA record;
+    SetLastError(0);
+    EXPECT_EQ(FindFirstFileA(c.specification.c_str(), &record), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+}
+
+TEST(FindFilesTest, AnEndedSearchStaysEndedAndAHandleClosesOnce) {
+  TempTree tree;
+  WIN32_FIND_DATAA record;
+  const HANDLE handle = FindFirstFileA(tree.Path("*").c_str(), &record);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(FindNextFileA(handle, &record));  // "." and ".." only
+  for (int again = 0; again < 2; ++again) {
+    SetLastError(0);
+    EXPECT_FALSE(FindNextFileA(handle, &record));
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+  }
+  EXPECT_TRUE(FindClose(handle));
+  for (const HANDLE stale : {handle, INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr)}) {
+    SetLastError(0);
+    EXPECT_FALSE(FindClose(stale));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    SetLastError(0);
+    EXPECT_FALSE(FindNextFileA(stale, &record));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  }
+}
+
+TEST(FindFilesTest, UnusualNamesComeBackByteForByte) {
+  TempTree tree;
+  const std::vector<std::string> names = {"with space",         "new\nline", "back\\slash",
+                                          "\xff\xfe not utf-8", "star*and?", "tab\there",
+                                          std::string(255, 'n')};
+  for (const std::string& name : names) tree.File(name);
+  std::vector<std::string> expected = names;
+  expected.insert(expected.end(), {".", ".."});
+  EXPECT_THAT(Names(List(tree.Path("*"))), UnorderedElementsAreArray(expected));
+}
+
+TEST(FindFilesTest, AListingLargerThanOneBatchComesBackWhole) {
+  TempTree tree;
+  std::vector<std::string> expected = {".", ".."};
+  for (int i = 0; i < 1500; ++i) {
+    // About 230 bytes of listing each: several 64 KiB batches in all.
+    expected.push_back(std::to_string(i) + std::string(200, 'x'));
+    tree.File(expected.back());
+  }
+  EXPECT_THAT(Names(List(tree.Path("*.*"))), UnorderedElementsAreArray(expected));
+}
+
+// Runs a CompressedFileFinder over directory, counting without listing.
+DWORD ExaminedBelow(const std::string& directory, int mode) {
+  searchTally = SearchTally{};
+  searchTally.listFiles = false;
+  CompressedFileFinder finder(directory.c_str(), "*.*");
+  finder.SetRecursionMode(mode);
+  finder.Run();
+  const DWORD examined = searchTally.examinedCount;
+  searchTally = SearchTally{};
+  return examined;
+}
+
+TEST(FindFilesTest, TheSearchCountsLinksToFilesAndFollowsNoDirectoryLink) {
+  TempTree tree;
+  tree.Dir("sub");
+  tree.File("sub/one");
+  tree.File("sub/two");
+  tree.Link("sub/up", "..");         // a loop back to the top
+  tree.Link("sub/toone", "one");     // a link to a file is a file
+  tree.Link("tosub", "sub");         // the same files again, through a link
+  tree.Link("dangling", "nowhere");  // a file that leads nowhere
+  EXPECT_EQ(ExaminedBelow(tree.Path(), QueuedRecursion), 4u);
+}
+
+constexpr int kDepth = 400;
+
+// In a child process, so that the limit ends with it. One directory open at
+// a time gets to the bottom; one per level, as ImmediateRecursion keeps,
+// runs out of descriptors long before.
+[[noreturn]] void SearchUnderALowDescriptorLimit(const std::string& root) {
+  const struct rlimit low = {24, 24};
+  if (::setrlimit(RLIMIT_NOFILE, &low) != 0) std::_Exit(2);
+  const DWORD queued = ExaminedBelow(root, QueuedRecursion);
+  const DWORD immediate = ExaminedBelow(root, ImmediateRecursion);
+  std::fprintf(stderr, "queued %u immediate %u\n", queued, immediate);
+  std::_Exit(queued == kDepth && immediate < kDepth ? 0 : 1);
+}
+
+TEST(FindFilesTest, AVeryDeepTreeIsSearchedWholeUnderALowDescriptorLimit) {
+  TempTree tree;
+  std::string relative;
+  for (int level = 0; level < kDepth; ++level) {
+    relative += relative.empty() ? "d" : "/d";
+    tree.Dir(relative);
+    tree.File(relative + "/f");
+  }
+  EXPECT_EXIT(SearchUnderALowDescriptorLimit(tree.Path()), ::testing::ExitedWithCode(0),
+              "queued 400 immediate");
+}
+
+// Permission bits do not stop root: a test of them that runs as root drops
+// to nobody first, in the child process it runs in.
+void BecomeOrdinaryUser() {
+  if (::geteuid() != 0) return;
+  if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+      ::setresuid(65534, 65534, 65534) != 0) {
+    std::fprintf(stderr, "cannot become nobody: %s\n", std::strerror(errno));
+    std::_Exit(3);
+  }
+}
+
+[[noreturn]] void SearchWithoutSearchRights(const TempTree& tree) {
+  BecomeOrdinaryUser();
+  const std::vector<std::string> names = Names(List(tree.Path("listonly/*")));
+  WIN32_FIND_DATAA record;
+  const bool closedRefused =
+      FindFirstFileA(tree.Path("closed/*").c_str(), &record) == INVALID_HANDLE_VALUE &&
+      GetLastError() == ERROR_ACCESS_DENIED;
+  const DWORD examined = ExaminedBelow(tree.Path(), QueuedRecursion);
+  std::fprintf(stderr, "listed %zu, closed refused %d, examined %u\n", names.size(),
+               closedRefused ? 1 : 0, examined);
+  std::_Exit(names.size() == 2 && closedRefused && examined == 1 ? 0 : 1);
+}
+
+TEST(FindFilesTest, ADirectoryThatCanBeListedButNotSearchedIsEmpty) {
+  TempTree tree;
+  ::chmod(tree.Path().c_str(), 0755);  // nobody must reach what is inside
+  tree.File("top");
+  tree.Dir("listonly");
+  tree.File("listonly/hidden");
+  tree.Dir("listonly/deeper");
+  tree.File("listonly/deeper/buried");
+  ::chmod(tree.Path("listonly").c_str(), 0444);
+  tree.Dir("closed", 0);
+  // Only "." and ".." of listonly can be described; closed cannot be opened;
+  // the search counts top alone.
+  EXPECT_EXIT(SearchWithoutSearchRights(tree), ::testing::ExitedWithCode(0),
+              "listed 2, closed refused 1, examined 1");
+}
+
+}  // namespace
