@@ -87,12 +87,12 @@ int Search(int argc, char* argv[]) {
 
 int PackhoundMain(int argc, char* argv[]) {
   // Out of memory anywhere in the run ends it with a message, never with an
-  // escaping exception; no summary is printed for a search cut short.
+  // escaping exception; no summary is printed for a search cut short. The
+  // process ends after the handler, once the exception is gone.
   try {
     return Search(argc, argv);
   } catch (const HResultException&) {
-    FatalError(kOutOfMemoryMessage, -1);
   } catch (const std::bad_alloc&) {
-    FatalError(kOutOfMemoryMessage, -1);
   }
+  FatalError(kOutOfMemoryMessage, -1);
 }

@@ -28,6 +28,7 @@ const OptionEntry* FindOption(const OptionEntry* table, int count, const char* t
 }
 
 void ParseOptions(int argc, char* argv[], const OptionEntry* table, int count) {
+  const char* rejected = nullptr;
   try {
     for (int i = 1; i < argc; ++i) {
       const char* argument = argv[i];
@@ -36,9 +37,15 @@ void ParseOptions(int argc, char* argv[], const OptionEntry* table, int count) {
       *row->flag = !*row->flag;
     }
   } catch (ExceptionUnknownFlag* unknown) {
-    CString message;
-    const bool formatted = message.Format("Unknown argument: %s", unknown->text);
+    rejected = unknown->text;
     delete unknown;
-    FatalError(formatted ? static_cast<const char*>(message) : kOutOfMemoryMessage, -1);
   }
+  if (rejected == nullptr) return;
+
+  // The process ends inside FatalError, out of the handler so that the
+  // exception is gone by then; the message is kept where the normal exit
+  // releases it, so that nothing is left behind.
+  static CString message;
+  const bool formatted = message.Format("Unknown argument: %s", rejected);
+  FatalError(formatted ? static_cast<const char*>(message) : kOutOfMemoryMessage, -1);
 }
