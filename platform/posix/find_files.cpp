@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -180,6 +181,50 @@ bool DescribeEntry(int directoryFd, const struct dirent64& entry, WIN32_FIND_DAT
   return true;
 }
 
+// Opens the directory named by the first length characters of path for
+// listing. The kernel takes at most PATH_MAX characters in one path, and a
+// tree may well run deeper: a longer path is opened one piece at a time, each
+// piece relative to the one before. Answers -1 with errno set on failure.
+int OpenDirectory(const char* path, std::size_t length) {
+  constexpr int kListFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  char piece[PATH_MAX];
+  int base = AT_FDCWD;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t rest = length - start;
+    std::size_t cut = rest;
+    if (rest >= sizeof piece) {
+      // The last separator that keeps this piece short enough.
+      cut = sizeof piece - 1;
+      while (cut > 0 && path[start + cut] != '/') --cut;
+      if (cut == 0) {  // one name longer than any file system allows
+        if (base != AT_FDCWD) ::close(base);
+        errno = ENAMETOOLONG;
+        return -1;
+      }
+    }
+    if (rest == 0) {  // the path ended in separators: the directory itself
+      piece[0] = '.';
+      cut = 1;
+    } else {
+      std::memcpy(piece, path + start, cut);
+    }
+    piece[cut] = '\0';
+    const bool last = cut >= rest;
+    const int fd = ::openat(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int openError = errno;
+    if (base != AT_FDCWD) ::close(base);
+    if (fd < 0 || last) {
+      errno = openError;
+      return fd;
+    }
+    base = fd;
+    // Repeated separators must not make the next piece an absolute path.
+    start += cut + 1;
+    while (start < length && path[start] == '/') ++start;
+  }
+}
+
 // Fills record with the next entry that matches and can be described. At the
 // end, or when the listing cannot be read further, answers false with the
 // reason in error.
@@ -238,22 +283,14 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
-  char directory[kFullPathBufferSize];
+  int directoryFd = -1;
   if (separator == nullptr) {
-    std::strcpy(directory, ".");
+    directoryFd = OpenDirectory(".", 1);
   } else if (separator == fileName) {
-    std::strcpy(directory, "/");
+    directoryFd = OpenDirectory("/", 1);
   } else {
-    const std::size_t directoryLength = static_cast<std::size_t>(separator - fileName);
-    if (directoryLength >= sizeof directory) {
-      SetLastError(ERROR_FILENAME_EXCED_RANGE);
-      return INVALID_HANDLE_VALUE;
-    }
-    std::memcpy(directory, fileName, directoryLength);
-    directory[directoryLength] = '\0';
+    directoryFd = OpenDirectory(fileName, static_cast<std::size_t>(separator - fileName));
   }
-
-  const int directoryFd = ::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directoryFd < 0) {
     SetLastError(ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;

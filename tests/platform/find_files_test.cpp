@@ -1,6 +1,5 @@
 // The POSIX directory enumeration on real directories, in a temporary folder.
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -22,6 +21,7 @@
 #include "find/compressed_file_finder.h"
 #include "find/search_tally.h"
 #include "platform/win32.h"
+#include "tests/support/remove_tree.h"
 
 namespace {
 
@@ -35,11 +35,7 @@ class TempTree {
     if (::mkdtemp(pattern) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
     root = pattern;
   }
-  ~TempTree() {
-    // Searchable and writable first, so that nothing inside resists removal.
-    ::nftw(root.c_str(), MakeRemovable, 64, FTW_PHYS);
-    ::nftw(root.c_str(), Remove, 64, FTW_DEPTH | FTW_PHYS);
-  }
+  ~TempTree() { RemoveTree(root); }
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
 
@@ -60,15 +56,6 @@ class TempTree {
   }
 
  private:
-  static int MakeRemovable(const char* path, const struct stat* status, int type, FTW*) {
-    if (type == FTW_D || type == FTW_DNR) ::chmod(path, (status->st_mode & 07777) | S_IRWXU);
-    return 0;
-  }
-  static int Remove(const char* path, const struct stat*, int, FTW*) {
-    ::remove(path);
-    return 0;
-  }
-
   std::string root;
 };
 
@@ -254,6 +241,35 @@ TEST(FindFilesTest, NothingToOpenOrNothingMatchingGivesNoHandle) {
     SetLastError(0);
     EXPECT_EQ(FindFirstFileA(c.specification.c_str(), &record), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), c.error);
+  }
+}
+
+TEST(FindFilesTest, ADirectoryDeeperThanTheLongestPathIsListedAllTheSame) {
+  TempTree tree;
+  // Built relative to each level, since the whole path is too long for one call.
+  const std::string name(200, 'n');
+  std::string relative;
+  int fd = ::open(tree.Path("").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  while (relative.size() < 2 * PATH_MAX) {
+    ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+    const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+    relative += (relative.empty() ? "" : "/") + name;
+  }
+  const int file = ::openat(fd, "deep.txt", O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(file, 0);
+  ::close(file);
+  ::close(fd);
+  for (const std::string separators : {"/", "//"}) {
+    SCOPED_TRACE(separators);
+    std::string spec = tree.Path("");
+    for (std::size_t at = 0; at < relative.size(); at += name.size() + 1) {
+      spec += separators + relative.substr(at, name.size());
+    }
+    EXPECT_THAT(Names(List(spec + "/*.txt")), UnorderedElementsAreArray({"deep.txt"}));
   }
 }
 

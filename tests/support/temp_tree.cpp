@@ -1,5 +1,7 @@
 #include "tests/support/temp_tree.h"
 
+#include "tests/support/remove_tree.h"
+
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -24,17 +26,7 @@ TempTree::TempTree() {
   throw std::runtime_error("cannot create a temporary folder");
 }
 
-TempTree::~TempTree() {
-  std::error_code error;
-  // Tests may leave folders without permissions behind; give them back first.
-  for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_directory(error) && !it->is_symlink(error)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
-    }
-  }
-  fs::remove_all(root, error);
-}
+TempTree::~TempTree() { RemoveTree(root.string()); }
 
 void TempTree::AddDirectory(const std::string& relative) const {
   fs::create_directories(root / relative);
