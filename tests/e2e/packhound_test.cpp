@@ -119,6 +119,27 @@ TEST_F(PackhoundTest, UncompressedSearchListsTheOtherFiles) {
   EXPECT_EQ(run.exitStatus, 2);
 }
 
+TEST_F(PackhoundTest, LinesEndAsThePlatformEndsThem) {
+  const ProcessResult run = Run({"-su", "-nr"});
+  std::string expected;
+  for (const std::string& line : Lines(run.out)) expected += line + kNativeLineEnd;
+  EXPECT_EQ(run.rawOut, expected);
+  EXPECT_EQ(Lines(run.out).size(), 4u);
+}
+
+TEST_F(PackhoundTest, WithNothingCompressedTheUncompressedSearchListsEveryFile) {
+  const ProcessResult run = Run({"-su"});
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 7u) << run.out;
+  EXPECT_EQ(lines[0], "Recursive search of . for uncompressed files.");
+  EXPECT_EQ(Sorted({lines[1], lines[2]}), Sorted({Joined({".", "a.txt"}), Joined({".", "b.txt"})}));
+  EXPECT_EQ(Sorted({lines[3], lines[4]}),
+            Sorted({Joined({".", "S", "d.txt"}), Joined({".", "S", "e.txt"})}));
+  EXPECT_EQ(lines[5], Joined({".", "S", "X", "f.txt"}));
+  EXPECT_EQ(lines[6], "Found 5 uncompressed files in 5 items examined. ");
+  EXPECT_EQ(run.exitStatus, 5);
+}
+
 TEST_F(PackhoundTest, AUsageRequestWinsWhereverItStands) {
   const std::vector<std::vector<std::string>> commandLines = {
       {"-u"},    {"-U"},           {"-?"},  {"-usage"},       {"-?x"},

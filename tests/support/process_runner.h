@@ -4,9 +4,15 @@
 #include <string>
 #include <vector>
 
+// How the platform's text streams end a line.
+extern const char kNativeLineEnd[];
+
+// Standard output and error with every native line end turned into "\n", so
+// that expectations read the same everywhere; rawOut is output as written.
 struct ProcessResult {
   std::string out;
   std::string err;
+  std::string rawOut;
   int exitStatus = -1;  // -1 also when the process did not end normally
 };
 

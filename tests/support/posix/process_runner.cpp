@@ -11,6 +11,8 @@
 
 extern char** environ;
 
+const char kNativeLineEnd[] = "\n";
+
 namespace {
 
 void ReadBoth(int outFd, int errFd, std::string& out, std::string& err) {
@@ -86,6 +88,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
   ProcessResult result;
   ReadBoth(outPipe[0], errPipe[0], result.out, result.err);
+  result.rawOut = result.out;
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }

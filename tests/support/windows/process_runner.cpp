@@ -5,7 +5,18 @@
 
 #include "tests/support/process_runner.h"
 
+const char kNativeLineEnd[] = "\r\n";
+
 namespace {
+
+std::string WithNewlines(const std::string& text) {
+  std::string lines;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    lines += text[i];
+  }
+  return lines;
+}
 
 // One argument quoted so that the program's own parser gives it back as it was.
 std::string Quote(const std::string& argument) {
@@ -23,7 +34,8 @@ std::string Quote(const std::string& argument) {
     quoted += c;
   }
   quoted.append(backslashes * 2, '\\');
-  return quoted + "\"";
+  quoted += '"';
+  return quoted;
 }
 
 std::string Drain(HANDLE pipe) {
@@ -56,7 +68,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
                            OPEN_EXISTING, 0, nullptr);
 
   std::string commandLine = Quote(program);
-  for (const std::string& argument : arguments) commandLine += " " + Quote(argument);
+  for (const std::string& argument : arguments) {
+    commandLine += ' ';
+    commandLine += Quote(argument);
+  }
 
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -81,6 +96,9 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   std::thread errors([&] { result.err = Drain(errRead); });
   if (outRead != nullptr) result.out = Drain(outRead);
   errors.join();
+  result.rawOut = result.out;
+  result.out = WithNewlines(result.rawOut);
+  result.err = WithNewlines(result.err);
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);

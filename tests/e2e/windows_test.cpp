@@ -1,0 +1,79 @@
+// What only the Windows build does: drive roots, and the count returned whole.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/support/process_runner.h"
+#include "tests/support/temp_tree.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+ProcessResult RunIn(const fs::path& directory, const std::vector<std::string>& arguments) {
+  return RunProcess(PACKHOUND_PATH, arguments, directory.string());
+}
+
+// A file at the root of the drive the temporary folder lives on, removed again.
+class DriveRootTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    drive = tree.Root().root_name().string();  // "C:"
+    file = fs::path(drive + "\\") / ("packhound-root-" + tree.Root().filename().string() + ".txt");
+    std::ofstream(file).close();
+    if (!fs::exists(file)) GTEST_SKIP() << "cannot create a file at the root of " << drive;
+  }
+  void TearDown() override {
+    std::error_code error;
+    fs::remove(file, error);
+  }
+
+  TempTree tree;
+  std::string drive;
+  fs::path file;
+};
+
+TEST_F(DriveRootTest, ARootWithOrWithoutItsBackslashIsSearchedWithOneBackslash) {
+  const std::string expectedLine = drive + "\\" + file.filename().string();
+  for (const std::string& root : {drive + "\\", drive}) {
+    SCOPED_TRACE(root);
+    const ProcessResult run = RunIn(tree.Root(), {"-su", "-nr", root});
+    EXPECT_EQ(run.out.rfind("Nonrecursive search of " + root + " for uncompressed files.\n", 0), 0u)
+        << run.out;
+    EXPECT_NE(run.out.find("\n" + expectedLine + "\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(drive + "\\\\"), std::string::npos) << run.out;
+  }
+}
+
+TEST(DriveRootsTest, ADriveLetterAloneSearchesThatDrivesRoot) {
+  TempTree tree;
+  const ProcessResult withBackslash = RunIn(tree.Root(), {"-su", "-nr", "-so", "Z:\\"});
+  const ProcessResult bare = RunIn(tree.Root(), {"-su", "-nr", "-so", "Z:"});
+  const std::size_t summary = bare.out.find("\nFound ");
+  ASSERT_NE(summary, std::string::npos) << bare.out;
+  EXPECT_EQ(bare.out.substr(0, summary), "Nonrecursive search of Z: for uncompressed files.");
+  EXPECT_EQ(withBackslash.out,
+            "Nonrecursive search of Z:\\ for uncompressed files." + bare.out.substr(summary));
+  EXPECT_EQ(bare.exitStatus, withBackslash.exitStatus);
+}
+
+TEST(WindowsCountTest, TheExitCodeIsTheWholeCount) {
+  TempTree tree;
+  for (int i = 0; i < 300; ++i) tree.AddFile("many\\file" + std::to_string(i));
+  const ProcessResult run = RunIn(tree.Root(), {"-su", "-so", "-nh", "many"});
+  EXPECT_EQ(run.out, "Found 300 uncompressed files in 300 items examined. \n");
+  EXPECT_EQ(run.exitStatus, 300);
+}
+
+TEST(WindowsCountTest, BackslashesSeparateEveryLevelOfAListedPath) {
+  TempTree tree;
+  tree.AddFile("one\\two\\three.txt");
+  const ProcessResult run = RunIn(tree.Root(), {"-su", "-nh", "-ns", "one"});
+  EXPECT_EQ(run.out, "one\\two\\three.txt\n");
+  const ProcessResult trailing = RunIn(tree.Root(), {"-su", "-nh", "-ns", "one\\"});
+  EXPECT_EQ(trailing.out, "one\\two\\three.txt\n");
+}
+
+}  // namespace
