@@ -11,6 +11,7 @@
 #include "tests/support/compressed_flag.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/usage_text.h"
 
 namespace {
 
@@ -19,21 +20,6 @@ namespace fs = std::filesystem;
 const int kErrorStatus = PortExitStatus(-1);
 const std::string kSeparator(1, kPathSeparator);
 
-const char kUsage[] =
-    "Packhound Version 1.0.1.2 By Mistlake\n"
-    "\n"
-    "Packhound [-u] [path] [-su] [-nr] [-nh] [[-ns] | [-so]] [-fp]\n"
-    "  Where: \n"
-    "     u\t\tPrints usage information, then exits.\n"
-    "     path\tis the starting path (defaults to current working directory.)\n"
-    "     nr\t\tNonRecursive search. (Default: OFF)\n"
-    "     su\t\tspecifies a Search for Uncompressed files. (Default: OFF)\n"
-    "     nh\t\tNo Header output. (Default: OFF)\n"
-    "     ns\t\tNo Summary output. (Default: OFF)\n"
-    "     so\t\tShow summary report Only (no file listing). (Default: OFF)\n"
-    "     fp\t\tconvert path to Fully qualified Path. (Default: OFF)\n"
-    "\n"
-    "Made by Mistlake.\n";
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -148,7 +134,7 @@ TEST_F(PackhoundTest, AUsageRequestWinsWhereverItStands) {
   for (const auto& arguments : commandLines) {
     SCOPED_TRACE(arguments.back());
     const ProcessResult run = Run(arguments);
-    EXPECT_EQ(run.out, kUsage);
+    EXPECT_EQ(run.out, kUsageText);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exitStatus, 0);
   }

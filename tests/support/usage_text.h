@@ -1,0 +1,18 @@
+// The usage text the tool prints, as the user reads it.
+#pragma once
+
+inline constexpr char kUsageText[] =
+    "Packhound Version 1.0.1.2 By Mistlake\n"
+    "\n"
+    "Packhound [-u] [path] [-su] [-nr] [-nh] [[-ns] | [-so]] [-fp]\n"
+    "  Where: \n"
+    "     u\t\tPrints usage information, then exits.\n"
+    "     path\tis the starting path (defaults to current working directory.)\n"
+    "     nr\t\tNonRecursive search. (Default: OFF)\n"
+    "     su\t\tspecifies a Search for Uncompressed files. (Default: OFF)\n"
+    "     nh\t\tNo Header output. (Default: OFF)\n"
+    "     ns\t\tNo Summary output. (Default: OFF)\n"
+    "     so\t\tShow summary report Only (no file listing). (Default: OFF)\n"
+    "     fp\t\tconvert path to Fully qualified Path. (Default: OFF)\n"
+    "\n"
+    "Made by Mistlake.\n";
