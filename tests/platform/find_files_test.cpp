@@ -295,6 +295,87 @@ TEST(FindFilesTest, AnEndedSearchStaysEndedAndAHandleClosesOnce) {
   }
 }
 
+// A handle that was closed, or was never answered, is refused without harm,
+// even when its slot now holds another search, which goes on undisturbed.
+TEST(FindFilesTest, StaleAndMadeUpHandlesAreRefusedAndLeaveOpenSearchesAlone) {
+  TempTree tree;
+  for (const char* name : {"one", "two", "three"}) tree.File(name);
+  WIN32_FIND_DATAA record;
+  const HANDLE closed = FindFirstFileA(tree.Path("*").c_str(), &record);
+  ASSERT_NE(closed, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(FindClose(closed));
+  const HANDLE open = FindFirstFileA(tree.Path("*").c_str(), &record);
+  ASSERT_NE(open, INVALID_HANDLE_VALUE);
+  std::vector<std::string> names = {record.cFileName};
+
+  const auto value = reinterpret_cast<std::uintptr_t>(open);
+  // Values close to a live handle in every way a handle could be read, and
+  // values that are nothing like one.
+  const std::uintptr_t madeUp[] = {
+      reinterpret_cast<std::uintptr_t>(closed),
+      value + 1,
+      value - 1,
+      value ^ (std::uintptr_t{1} << 40),
+      value & 0xFFFFF,
+      0xFFFFF,
+      1,
+      16,
+      ~std::uintptr_t{0} - 1,
+      reinterpret_cast<std::uintptr_t>(&record),
+  };
+  for (const std::uintptr_t bad : madeUp) {
+    SCOPED_TRACE(bad);
+    const auto handle = reinterpret_cast<HANDLE>(bad);
+    WIN32_FIND_DATAA untouched = {};
+    SetLastError(0);
+    EXPECT_FALSE(FindNextFileA(handle, &untouched));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(untouched.cFileName[0], '\0');
+    SetLastError(0);
+    EXPECT_FALSE(FindClose(handle));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  }
+
+  while (FindNextFileA(open, &record)) names.emplace_back(record.cFileName);
+  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+  EXPECT_THAT(names, UnorderedElementsAreArray({".", "..", "one", "two", "three"}));
+  EXPECT_TRUE(FindClose(open));
+}
+
+// More searches open at once than the first blocks of handles hold: each
+// lists its own directory, whatever order they are read in.
+TEST(FindFilesTest, ManySearchesOpenAtOnceEachListTheirOwn) {
+  TempTree tree;
+  constexpr int kSearches = 300;
+  std::vector<HANDLE> handles;
+  std::vector<std::vector<std::string>> names(kSearches);
+  for (int i = 0; i < kSearches; ++i) {
+    const std::string directory = "d" + std::to_string(i);
+    tree.Dir(directory);
+    tree.File(directory + "/f" + std::to_string(i));
+    WIN32_FIND_DATAA record;
+    handles.push_back(FindFirstFileA(tree.Path(directory + "/*").c_str(), &record));
+    ASSERT_NE(handles.back(), INVALID_HANDLE_VALUE) << i;
+    names[i].emplace_back(record.cFileName);
+  }
+  for (bool more = true; more;) {
+    more = false;
+    for (int i = kSearches - 1; i >= 0; --i) {
+      WIN32_FIND_DATAA record;
+      if (!FindNextFileA(handles[i], &record)) continue;
+      names[i].emplace_back(record.cFileName);
+      more = true;
+    }
+  }
+  for (int i = 0; i < kSearches; ++i) {
+    EXPECT_THAT(names[i], UnorderedElementsAreArray(
+                              std::vector<std::string>{".", "..", "f" + std::to_string(i)}))
+        << i;
+  }
+  for (const HANDLE handle : handles) EXPECT_TRUE(FindClose(handle));
+  for (const HANDLE handle : handles) EXPECT_FALSE(FindClose(handle));
+}
+
 TEST(FindFilesTest, UnusualNamesComeBackByteForByte) {
   TempTree tree;
   const std::vector<std::string> names = {"with space",         "new\nline", "back\\slash",
