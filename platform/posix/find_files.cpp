@@ -53,7 +53,10 @@ struct Search {
 // closed search matches nothing, not even once its slot holds another search.
 struct Slot {
   std::atomic<std::uintptr_t> handle;  // of the search open in it; 0 while free
-  Search* search;                      // set before handle, read only once handle matches
+  // Set before handle, read only once handle matches. Made for the slot's
+  // first search and kept for the next ones: a walk opens one directory after
+  // another, and reusing the batch saves allocating and releasing it each time.
+  Search* search;
   Slot* nextFree;
   std::uintptr_t index;
 };
@@ -76,9 +79,6 @@ std::mutex slotLock;
 std::uintptr_t slotsMade = 0;
 Slot* freeSlots = nullptr;
 std::uintptr_t searchesOpened = 0;  // numbers the handles: only grows
-// The search closed last, kept for the next one: a walk opens one directory
-// after another, and reusing the batch saves allocating and releasing it.
-Search* spareSearch = nullptr;
 
 // Where slot index lives: segment s starts at kFirstSegmentSlots * (2^s - 1).
 unsigned SegmentOf(std::uintptr_t index) {
@@ -106,18 +106,6 @@ Slot* TakeSlot() {
   return slot;
 }
 
-// A handle for search, or INVALID_HANDLE_VALUE when no slot can be had.
-HANDLE OpenHandle(Search* search) {
-  const std::lock_guard<std::mutex> guard(slotLock);
-  Slot* slot = TakeSlot();
-  if (slot == nullptr) return INVALID_HANDLE_VALUE;
-  slot->search = search;
-  // Never 0 and, with the number below 2^44, never INVALID_HANDLE_VALUE.
-  const std::uintptr_t handle = (++searchesOpened << kSlotBits) | slot->index;
-  slot->handle.store(handle, std::memory_order_release);
-  return reinterpret_cast<HANDLE>(handle);
-}
-
 // The slot of the search open under handle, or null.
 Slot* FindSlot(HANDLE handle) {
   const auto value = reinterpret_cast<std::uintptr_t>(handle);
@@ -131,13 +119,36 @@ Slot* FindSlot(HANDLE handle) {
   return &slot;
 }
 
-// A search ready to be filled: the spare one, or a new one; null when memory is short.
-Search* NewSearch() {
-  {
-    const std::lock_guard<std::mutex> guard(slotLock);
-    if (spareSearch != nullptr) return std::exchange(spareSearch, nullptr);
+// Opens a search of directoryFd for names that match pattern, under a new
+// handle, and takes the descriptor over. INVALID_HANDLE_VALUE, with the
+// descriptor closed, when memory is short.
+HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLength) {
+  std::unique_lock<std::mutex> guard(slotLock);
+  Slot* slot = TakeSlot();
+  if (slot != nullptr && slot->search == nullptr) {
+    // Cleared once: a name copy may read past the end of a listing.
+    slot->search = new (std::nothrow) Search();
+    if (slot->search == nullptr) {
+      slot->nextFree = std::exchange(freeSlots, slot);
+      slot = nullptr;
+    }
   }
-  return new (std::nothrow) Search();  // cleared once: name copies may read past a listing
+  if (slot == nullptr) {
+    guard.unlock();
+    ::close(directoryFd);
+    return INVALID_HANDLE_VALUE;
+  }
+  Search& search = *slot->search;
+  search.directoryFd = directoryFd;
+  search.everyName = MatchesEveryName(pattern, patternLength);
+  search.patternLength = patternLength;
+  std::memcpy(search.pattern, pattern, patternLength + 1);
+  search.batchLength = 0;
+  search.batchOffset = 0;
+  // Never 0 and, with the number below 2^44, never INVALID_HANDLE_VALUE.
+  const std::uintptr_t handle = (++searchesOpened << kSlotBits) | slot->index;
+  slot->handle.store(handle, std::memory_order_release);
+  return reinterpret_cast<HANDLE>(handle);
 }
 
 void CloseDirectory(Search& search) {
@@ -145,25 +156,18 @@ void CloseDirectory(Search& search) {
   search.directoryFd = -1;
 }
 
-// Ends search, which no handle names any longer, and keeps it as the spare.
-void EndSearch(Search* search) {
-  CloseDirectory(*search);
-  const std::lock_guard<std::mutex> guard(slotLock);
-  delete std::exchange(spareSearch, search);
-}
-
 // Closes the search open under handle; false when there is none.
-bool ReleaseHandle(HANDLE handle) {
-  Search* search = nullptr;
+bool CloseSearch(HANDLE handle) {
+  int directoryFd = -1;
   {
     const std::lock_guard<std::mutex> guard(slotLock);
     Slot* slot = FindSlot(handle);
     if (slot == nullptr) return false;
     slot->handle.store(0, std::memory_order_release);
-    search = std::exchange(slot->search, nullptr);
     slot->nextFree = std::exchange(freeSlots, slot);
+    directoryFd = std::exchange(slot->search->directoryFd, -1);
   }
-  EndSearch(search);
+  if (directoryFd >= 0) ::close(directoryFd);
   return true;
 }
 
@@ -393,29 +397,15 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     SetLastError(ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
-  Search* search = NewSearch();
-  if (search == nullptr) {
-    ::close(directoryFd);
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return INVALID_HANDLE_VALUE;
-  }
-  search->directoryFd = directoryFd;
-  search->everyName = MatchesEveryName(pattern, patternLength);
-  search->patternLength = patternLength;
-  std::memcpy(search->pattern, pattern, patternLength + 1);
-  search->batchLength = 0;
-  search->batchOffset = 0;
-
-  const HANDLE handle = OpenHandle(search);
+  const HANDLE handle = OpenSearch(directoryFd, pattern, patternLength);
   if (handle == INVALID_HANDLE_VALUE) {
-    EndSearch(search);
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
   // The first entry comes the way every other does, so that one routine reads them all.
   if (!FindNextFileA(handle, findData)) {
     const DWORD error = GetLastError();
-    ReleaseHandle(handle);
+    CloseSearch(handle);
     SetLastError(error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error);
     return INVALID_HANDLE_VALUE;
   }
@@ -439,7 +429,7 @@ BOOL FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData) {
 }
 
 BOOL FindClose(HANDLE findFile) {
-  if (ReleaseHandle(findFile)) return TRUE;
+  if (CloseSearch(findFile)) return TRUE;
   SetLastError(ERROR_INVALID_HANDLE);
   return FALSE;
 }
