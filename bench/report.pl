@@ -9,25 +9,36 @@ use strict;
 use warnings;
 use JSON::PP;
 
-my ($measuresFile, @rounds) = @ARGV;
-die "usage: $0 MEASURES ROUND.json...\n" unless @rounds;
-
-my (%times, @order);
-for my $file (@rounds) {
-  open(my $in, '<', $file) or die "$file: $!\n";
-  my $round = decode_json(do { local $/; <$in> });
-  for my $result (@{ $round->{results} }) {
-    push @order, $result->{command} unless $times{ $result->{command} };
-    push @{ $times{ $result->{command} } }, @{ $result->{times} };
-  }
-}
+my ($measuresFile, @roundFiles) = @ARGV;
+die "usage: $0 MEASURES ROUND.json...\n" unless @roundFiles;
 
 sub median {
   my @sorted = sort { $a <=> $b } @_;
   my $middle = int(@sorted / 2);
   return @sorted % 2 ? $sorted[$middle] : ($sorted[$middle - 1] + $sorted[$middle]) / 2;
 }
+
+# Every time of every command, and per round the median time of each command.
+my (%times, @order, @rounds);
+for my $file (@roundFiles) {
+  open(my $in, '<', $file) or die "$file: $!\n";
+  my $round = decode_json(do { local $/; <$in> });
+  my %inRound;
+  for my $result (@{ $round->{results} }) {
+    my $name = $result->{command};
+    push @order, $name unless $times{$name};
+    push @{ $times{$name} }, @{ $result->{times} };
+    $inRound{$name} = median(@{ $result->{times} });
+  }
+  push @rounds, \%inRound;
+}
 my %median = map { $_ => median(@{ $times{$_} }) } @order;
+
+# The median over the rounds of a's time over b's in the same round.
+sub ratio {
+  my ($a, $b) = @_;
+  return median(map { $_->{$a} / $_->{$b} } @rounds);
+}
 
 my (%memory, %calls, %count, @about);
 open(my $in, '<', $measuresFile) or die "$measuresFile: $!\n";
@@ -41,17 +52,16 @@ while (<$in>) {
 
 print "\n";
 print "  $_\n" for @about;
-my $runs = @{ $times{ $order[0] } };
-printf "  medians of %d warm runs per command (%d rounds)\n", $runs, scalar @rounds;
+printf "  %d rounds, %d warm runs per command; ratios are medians of the per-round ratios\n",
+  scalar @rounds, scalar @{ $times{ $order[0] } };
 
 for my $tree ('T1', 'T2') {
-  my ($floor, $find) = ($median{"floor $tree"}, $median{"find -type f $tree"});
   print "\n$tree\n";
   printf "  %-26s %10s %9s %9s %10s\n", 'command', 'median', '/floor', '/find', 'peak';
   for my $name (grep { / \Q$tree\E$/ } @order) {
     (my $label = $name) =~ s/ \Q$tree\E$//;
     printf "  %-26s %7.1f ms %9.3f %9.3f %6d KiB\n", $label, $median{$name} * 1000,
-      $median{$name} / $floor, $median{$name} / $find, $memory{$name} // 0;
+      ratio($name, "floor $tree"), ratio($name, "find -type f $tree"), $memory{$name} // 0;
   }
 }
 
@@ -75,17 +85,15 @@ printf "\nPeak memory of packhound -so: %d KiB on an empty directory, %d on T2, 
   $emptyPeak, $memory{'packhound -so T2'}, $memory{'packhound -so T1'};
 
 my @targets = (
-  ['packhound -so / floor, T1', $median{'packhound -so T1'} / $median{'floor T1'}, 1.15],
-  ['packhound -so / floor, T2', $median{'packhound -so T2'} / $median{'floor T2'}, 1.10],
+  ['packhound -so / floor, T1', ratio('packhound -so T1', 'floor T1'), 1.15],
+  ['packhound -so / floor, T2', ratio('packhound -so T2', 'floor T2'), 1.10],
   map({
     my $tree = $_;
-    (["packhound -so / lsattr -R, $tree",
-      $median{"packhound -so $tree"} / $median{"lsattr -R $tree"}, 0.30],
+    (["packhound -so / lsattr -R, $tree", ratio("packhound -so $tree", "lsattr -R $tree"), 0.30],
      ["packhound -so / find -printf %s, $tree",
-      $median{"packhound -so $tree"} / $median{"find -printf %s $tree"}, 0.80])
+      ratio("packhound -so $tree", "find -printf %s $tree"), 0.80])
   } 'T1', 'T2'),
-  ['packhound -su -nh -ns / floor, T1',
-   $median{'packhound -su -nh -ns T1'} / $median{'floor T1'}, 1.60],
+  ['packhound -su -nh -ns / floor, T1', ratio('packhound -su -nh -ns T1', 'floor T1'), 1.60],
   ['system calls, packhound -so / floor, T1', $calls{'packhound t1'} / $calls{'floor t1'}, 1.05],
   ['system calls, packhound -so / floor, T2', $calls{'packhound t2'} / $calls{'floor t2'}, 1.05],
 );

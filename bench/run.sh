@@ -6,22 +6,23 @@
 #   T2  one flat directory of 100,000 files
 # 5% of the files of each are marked compressed.
 #
-#   bench/run.sh                      build what is missing, then measure everything
-#   ROUNDS=8 RUNS=5 bench/run.sh      more timed runs (ROUNDS x RUNS per command)
+#   bench/run.sh              build what is missing, then measure everything
+#   ROUNDS=41 bench/run.sh    more rounds (default 21)
 #
-# Timing is hyperfine -N with a warm cache, in ROUNDS sessions of RUNS runs per
-# command, so that a slow spell of a shared machine falls on every command
-# alike; medians over all runs. Then the peak memory of each command
-# (/usr/bin/time), the system calls of packhound -so and of the floor
-# (strace -c -f), and a check that both count the same compressed files.
-# Everything is kept in bench/results/ (git-ignored); bench/report.pl prints
-# the ratios and whether each target is met.
+# Timing is hyperfine -N with a warm cache: one untimed round, then ROUNDS
+# rounds in which every command runs RUNS times (default once), so that a
+# slow spell of a shared machine falls on every command alike. Each ratio is
+# the median over the rounds of the ratio of the two commands' times in the
+# same round; the medians of the times themselves are shown as well. Then the
+# peak memory of each command (/usr/bin/time), the system calls of
+# packhound -so and of the floor (strace -c -f), and a check that both count
+# the same compressed files. Everything is kept in bench/results/
+# (git-ignored); bench/report.pl prints the ratios and whether each target is met.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-ROUNDS=${ROUNDS:-5}
-RUNS=${RUNS:-4}
-WARMUP=${WARMUP:-2}
+ROUNDS=${ROUNDS:-21}
+RUNS=${RUNS:-1}
 
 # name, then make_tree.pl's DIRECTORIES FILES MAX_DEPTH COMPRESSED_PERCENT SEED
 TREES=(
@@ -142,11 +143,12 @@ for ((i = 0; i < ${#commands[@]}; i += 3)); do
   peak "${commands[i + 1]}" ${commands[i + 2]//\'/}
 done
 
-echo "== Timing: $ROUNDS rounds of $RUNS runs per command" >&2
-for round in $(seq "$ROUNDS"); do
+echo "== Timing: one warm-up round, then $ROUNDS rounds of $RUNS run(s) per command" >&2
+for round in $(seq 0 "$ROUNDS"); do
   echo "-- round $round of $ROUNDS" >&2
-  hyperfine -N -i --style basic --warmup "$WARMUP" --runs "$RUNS" \
-    --export-json "$results/round-$round.json" "${commands[@]}" >"$results/round-$round.txt"
+  hyperfine -N -i --style basic --runs "$RUNS" --export-json "$results/round-$round.json" \
+    "${commands[@]}" >"$results/round-$round.txt" 2>&1
 done
+rm "$results/round-0.json"
 
 perl bench/report.pl "$measures" "$results"/round-*.json | tee "$results/report.txt"
