@@ -30,9 +30,10 @@ using ::testing::UnorderedElementsAreArray;
 // A temporary folder, removed with everything in it (whatever its modes) on destruction.
 class TempTree {
  public:
-  TempTree() {
-    char pattern[] = "/tmp/packhound-find-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+  // Under base, which must exist.
+  explicit TempTree(const std::string& base = "/tmp") {
+    std::string pattern = base + "/packhound-find-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
     root = pattern;
   }
   ~TempTree() { RemoveTree(root); }
@@ -158,6 +159,26 @@ std::string MarkCompressed(const std::string& path) {
   }
   ::close(fd);
   return refusal;
+}
+
+// Times the record cannot hold come out as its nearest ends, whatever a file
+// system reports: before 1601 the earliest, beyond 64 bits of ticks the latest.
+TEST(FindFilesTest, TimesOutsideTheRecordsRangeComeOutAsItsEnds) {
+  // tmpfs keeps whatever 64-bit second count it is given; most disks clamp.
+  struct stat shm;
+  if (::stat("/dev/shm", &shm) != 0 || !S_ISDIR(shm.st_mode)) GTEST_SKIP() << "no /dev/shm";
+  TempTree tree("/dev/shm");
+  tree.File("far");
+  const struct timespec times[2] = {{-20000000000, 0}, {INT64_MAX - 5, 999999999}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, tree.Path("far").c_str(), times, 0), 0);
+  struct stat kept;
+  ASSERT_EQ(::stat(tree.Path("far").c_str(), &kept), 0);
+  if (kept.st_mtim.tv_sec != INT64_MAX - 5 || kept.st_atim.tv_sec != -20000000000) {
+    GTEST_SKIP() << "the file system of /dev/shm clamps times";
+  }
+  const auto byName = ByName(List(tree.Path("*")));
+  EXPECT_EQ(Ticks(byName.at("far").ftLastWriteTime), UINT64_MAX);
+  EXPECT_EQ(Ticks(byName.at("far").ftLastAccessTime), 0u);
 }
 
 TEST(FindFilesTest, AFileMarkedCompressedCarriesTheCompressedBitAndNoOther) {
