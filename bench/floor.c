@@ -25,8 +25,8 @@ static void Walk(int directoryFd) {
       const char* name = entry->d_name;
       if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
       struct statx status;
-      if (statx(directoryFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_TYPE,
-                &status) != 0) {
+      if (statx(directoryFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_TYPE, &status) !=
+          0) {
         continue;
       }
       if (S_ISDIR(status.stx_mode)) {

@@ -78,6 +78,7 @@ results=bench/results
 rm -rf "$results"
 mkdir -p "$results"
 measures=$results/measures.txt
+# shellcheck disable=SC1091,SC2185  # the release file is the machine's; find --version needs no path
 {
   echo "machine $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)," \
     "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)"
