@@ -1,23 +1,34 @@
 #!/usr/bin/env bash
-# Times the walk against the tools a user would pick instead, side by side in
-# one run, on a reproducible tree built once and kept under bench/trees/.
+# Times the walk against its floor and against the tools a user would pick
+# instead, side by side in one run, on two reproducible trees built once and
+# kept under bench/trees/:
+#   T1  about 200,000 empty files in 20,000 directories, up to 8 levels deep
+#   T2  one flat directory of 100,000 files
+# 5% of the files of each are marked compressed.
 #
-#   bench/run.sh            build what is missing, then time every command
-#   RUNS=20 bench/run.sh    more timed runs per command (default 10)
+#   bench/run.sh              build what is missing, then measure everything
+#   ROUNDS=41 bench/run.sh    more rounds (default 21)
 #
-# Prints hyperfine's report, then each command's median and its ratio to
-# `find TREE -type f`. Results are kept in bench/results/ (git-ignored).
+# Timing is hyperfine -N with a warm cache: one untimed round, then ROUNDS
+# rounds in which every command runs RUNS times (default once), so that a
+# slow spell of a shared machine falls on every command alike. Each ratio is
+# the median over the rounds of the ratio of the two commands' times in the
+# same round; the medians of the times themselves are shown as well. Then the
+# peak memory of each command (/usr/bin/time), the system calls of
+# packhound -so and of the floor (strace -c -f), and a check that both count
+# the same compressed files. Everything is kept in bench/results/
+# (git-ignored); bench/report.pl prints the ratios and whether each target is met.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-RUNS=${RUNS:-10}
-WARMUP=${WARMUP:-3}
+ROUNDS=${ROUNDS:-21}
+RUNS=${RUNS:-1}
 
-# The tree: about 200,000 empty files in 20,000 directories up to 8 levels
-# deep, names of 6 to 20 characters, 5% of the files marked compressed.
-TREE_SHAPE="20000 200000 8 5 20240607"
-TREE=bench/trees/t1
-STAMP=bench/trees/t1.done
+# name, then make_tree.pl's DIRECTORIES FILES MAX_DEPTH COMPRESSED_PERCENT SEED
+TREES=(
+  "t1 20000 200000 8 5 20240607"
+  "t2 1 100000 0 5 20240607"
+)
 
 missing=()
 command -v hyperfine >/dev/null 2>&1 || missing+=(hyperfine)
@@ -26,71 +37,119 @@ command -v perl >/dev/null 2>&1 || missing+=(perl)
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
 command -v g++ >/dev/null 2>&1 || missing+=(g++)
+command -v cc >/dev/null 2>&1 || missing+=(gcc)
+command -v strace >/dev/null 2>&1 || missing+=(strace)
+[ -x /usr/bin/time ] || missing+=(time)
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo=sudo
   echo "Installing ${missing[*]}" >&2
   $sudo apt-get update -qq >&2
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >&2
 fi
 
-echo "== Building (release)" >&2
+echo "== Building packhound (release preset) and the floor" >&2
 cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null
-cmake -S bench -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/bench >/dev/null
+PACKHOUND=build/release/packhound
+FLOOR=build/bench/floor
+mkdir -p build/bench
+cc -O2 -o "$FLOOR" bench/floor.c
 
-if [ ! -f "$STAMP" ] || [ "$(cat "$STAMP")" != "$TREE_SHAPE" ]; then
-  echo "== Building the tree $TREE ($TREE_SHAPE), once" >&2
-  rm -rf "$TREE"
-  mkdir -p bench/trees
-  # shellcheck disable=SC2086
-  perl bench/make_tree.pl "$TREE" $TREE_SHAPE >bench/trees/t1.compressed
-  if ! xargs -0 -r chattr +c <bench/trees/t1.compressed 2>bench/trees/t1.chattr.log; then
-    echo "warning: chattr +c was refused here (see bench/trees/t1.chattr.log);" \
-      "the tree has no compressed files" >&2
+for tree in "${TREES[@]}"; do
+  read -r name shape <<<"$tree"
+  root=bench/trees/$name
+  if [ ! -f "$root.done" ] || [ "$(cat "$root.done")" != "$shape" ]; then
+    echo "== Building the tree $root ($shape), once" >&2
+    rm -rf "$root"
+    mkdir -p bench/trees
+    # shellcheck disable=SC2086
+    perl bench/make_tree.pl "$root" $shape >"$root.compressed"
+    if ! xargs -0 -r chattr +c <"$root.compressed" 2>"$root.chattr.log"; then
+      echo "warning: chattr +c was refused here (see $root.chattr.log);" \
+        "$root has no compressed files" >&2
+    fi
+    echo "$shape" >"$root.done"
   fi
-  echo "$TREE_SHAPE" >"$STAMP"
-fi
+done
 
-files=$(find "$TREE" -type f | wc -l)
-directories=$(find "$TREE" -type d | wc -l)
-marked=$(tr -cd '\0' <bench/trees/t1.compressed | wc -c)
-echo "== Tree: $files files in $directories directories, $marked marked compressed" >&2
-echo "   walk_engine says: $(build/bench/walk_engine "$TREE")" >&2
+results=bench/results
+rm -rf "$results"
+mkdir -p "$results"
+measures=$results/measures.txt
+# shellcheck disable=SC1091,SC2185  # the release file is the machine's; find --version needs no path
+{
+  echo "machine $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)," \
+    "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)"
+  echo "system $(uname -sr), $(df --output=fstype bench/trees | tail -1) file system," \
+    "$(. /etc/os-release && echo "$PRETTY_NAME")"
+  echo "tools $(hyperfine --version), $(cc --version | head -1)," \
+    "$(find --version | head -1), lsattr $(lsattr -V 2>&1 | awk '{ print $2; exit }')"
+} >"$measures"
 
-# The engine alone, counting, then listing the ~95% uncompressed files with
-# one flushed line each (output to /dev/null).
-commands=(
-  -n "walk_engine" "build/bench/walk_engine $TREE"
-  -n "walk_engine -l -u" "build/bench/walk_engine -l -u $TREE"
-)
-# The program itself, once its driver prints a summary.
-if build/release/packhound -so "$TREE" 2>/dev/null | grep -q "examined"; then
+# packhound's summary: "Found N compressed files in M items examined. "
+packhound_count() { "$PACKHOUND" -so -nh "$1" | awk '{ print $2 }'; }
+
+echo "== Counts and system calls" >&2
+mkdir -p build/bench/empty
+for name in t1 t2; do
+  root=bench/trees/$name
+  files=$(find "$root" -type f | wc -l)
+  directories=$(find "$root" -type d | wc -l)
+  marked=$(tr -cd '\0' <"$root.compressed" | wc -c)
+  ours=$(packhound_count "$root" || true)
+  floor=$("$FLOOR" "$root")
+  echo "tree $name $files files in $directories directories, $marked marked compressed" >>"$measures"
+  echo "count $name packhound=$ours floor=$floor" >>"$measures"
+  for who in packhound floor; do
+    if [ "$who" = packhound ]; then command=("$PACKHOUND" -so "$root"); else command=("$FLOOR" "$root"); fi
+    strace -c -f -o "$results/strace-$who-$name.txt" "${command[@]}" >/dev/null || true
+    calls=$(awk '$NF == "total" { print $4 }' "$results/strace-$who-$name.txt")
+    echo "calls $who $name $calls" >>"$measures"
+  done
+done
+
+echo "== Peak memory" >&2
+# The median of three runs of each, in KiB.
+peak() {
+  local label=$1
+  shift
+  local values=()
+  for _ in 1 2 3; do
+    /usr/bin/time -f %M -o "$results/peak.txt" "$@" >/dev/null 2>&1 || true
+    values+=("$(tail -1 "$results/peak.txt")")
+  done
+  echo "memory $label $(printf '%s\n' "${values[@]}" | sort -n | sed -n 2p)" >>"$measures"
+}
+peak "packhound -so (empty directory)" "$PACKHOUND" -so build/bench/empty
+peak "floor (empty directory)" "$FLOOR" build/bench/empty
+commands=()
+for name in t1 t2; do
+  root=bench/trees/$name
+  label=${name^^}
   commands+=(
-    -n "packhound -so" "build/release/packhound -so $TREE"
-    -n "packhound -su -nh -ns" "build/release/packhound -su -nh -ns $TREE"
+    -n "floor $label" "$FLOOR $root"
+    -n "packhound -so $label" "$PACKHOUND -so $root"
   )
-else
-  echo "   (build/release/packhound has no search yet: timing the engine driver only)" >&2
-fi
-commands+=(
-  -n "find -type f" "find $TREE -type f"
-  -n "find -printf %s" "find $TREE -type f -printf '%s\n'"
-  -n "lsattr -R" "lsattr -R $TREE"
-)
+  [ "$name" = t1 ] && commands+=(-n "packhound -su -nh -ns $label" "$PACKHOUND -su -nh -ns $root")
+  commands+=(
+    -n "find -type f $label" "find $root -type f"
+    -n "find -printf %s $label" "find $root -type f -printf '%s\n'"
+    -n "lsattr -R $label" "lsattr -R $root"
+  )
+done
+for ((i = 0; i < ${#commands[@]}; i += 3)); do
+  # shellcheck disable=SC2086
+  peak "${commands[i + 1]}" ${commands[i + 2]//\'/}
+done
 
-mkdir -p bench/results
-results=bench/results/latest.csv
-hyperfine -N --warmup "$WARMUP" --runs "$RUNS" --export-csv "$results" "${commands[@]}"
+echo "== Timing: one warm-up round, then $ROUNDS rounds of $RUNS run(s) per command" >&2
+for round in $(seq 0 "$ROUNDS"); do
+  echo "-- round $round of $ROUNDS" >&2
+  hyperfine -N -i --style basic --runs "$RUNS" --export-json "$results/round-$round.json" \
+    "${commands[@]}" >"$results/round-$round.txt" 2>&1
+done
+rm "$results/round-0.json"
 
-echo
-echo "Medians, and ratio to find -type f (lower is faster):"
-awk -F, '
-  NR == 1 { for (i = 1; i <= NF; i++) column[$i] = i; next }
-  { name[NR] = $column["command"]; median[NR] = $column["median"]
-    if ($column["command"] == "find -type f") reference = $column["median"] }
-  END {
-    for (i = 2; i <= NR; i++)
-      printf "  %-18s %9.1f ms   %6.2f x\n", name[i], median[i] * 1000, median[i] / reference
-  }' "$results"
+perl bench/report.pl "$measures" "$results"/round-*.json | tee "$results/report.txt"

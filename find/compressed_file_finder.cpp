@@ -33,15 +33,32 @@ bool CompressedFileFinder::OnFile(const char* name) {
   return true;
 }
 
-// Written piece by piece into the stream's own buffer: nothing is composed on
-// the heap, and the one flush puts the whole line out as soon as it is found.
+// Composed on the stack and handed to the stream in one piece: nothing is
+// allocated, and the one flush puts the whole line out, in one write, as soon
+// as the file is found. A line too long for the room goes out in its pieces,
+// under the same one flush.
 void CompressedFileFinder::WriteListingLine(const char* name) {
   const char* directoryText = currentDirectory;
-  const LONG length = currentDirectory.GetLength();
-  std::cout.write(directoryText, length);
-  if (length == 0 || directoryText[length - 1] != kPathSeparator) std::cout.put(kPathSeparator);
-  std::cout.write(name, static_cast<std::streamsize>(std::strlen(name)));
-  std::cout.put('\n');
+  const std::size_t directoryLength = static_cast<std::size_t>(currentDirectory.GetLength());
+  const std::size_t nameLength = std::strlen(name);
+  const bool addSeparator =
+      directoryLength == 0 || directoryText[directoryLength - 1] != kPathSeparator;
+  const std::size_t separatorLength = addSeparator ? 1 : 0;
+  const std::size_t length = directoryLength + separatorLength + nameLength + 1;
+
+  char line[kFullPathBufferSize + MAX_PATH];
+  if (length <= sizeof line) {
+    std::memcpy(line, directoryText, directoryLength);
+    if (addSeparator) line[directoryLength] = kPathSeparator;
+    std::memcpy(line + directoryLength + separatorLength, name, nameLength);
+    line[length - 1] = '\n';
+    std::cout.write(line, static_cast<std::streamsize>(length));
+  } else {
+    std::cout.write(directoryText, static_cast<std::streamsize>(directoryLength));
+    if (addSeparator) std::cout.put(kPathSeparator);
+    std::cout.write(name, static_cast<std::streamsize>(nameLength));
+    std::cout.put('\n');
+  }
   std::cout.flush();
 }
 

@@ -10,12 +10,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
+#include <atomic>
+#include <bit>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include "platform/posix/wildcard.h"
 #include "platform/win32.h"
@@ -32,51 +35,140 @@ constexpr unsigned kStatxMask =
 constexpr int kStatxLookFlags = AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
 
 struct Search {
-  Search* previousLive;  // the open searches, so that a stale handle is refused
-  Search* nextLive;
   int directoryFd;  // -1 once the listing is exhausted
   bool everyName;   // the pattern takes every name: no matching needed
   std::size_t patternLength;
   char pattern[kMaxNameLength + 1];
   std::size_t batchLength;
   std::size_t batchOffset;
-  alignas(struct dirent64) char batch[kBatchSize];
+  // A listing fills kBatchSize bytes; the rest is room for a name copy that
+  // runs past the end of the last name.
+  alignas(struct dirent64) char batch[kBatchSize + kMaxNameLength + 1];
 };
 
-std::mutex liveLock;
-Search* liveSearches = nullptr;
+// A handle names a slot and the number its search got when it was opened,
+// never an address: any value that comes back, stale or made up, is checked
+// without touching released memory and without a lock. Slots are never
+// released, and closing a search clears its slot's handle, so the handle of a
+// closed search matches nothing, not even once its slot holds another search.
+struct Slot {
+  std::atomic<std::uintptr_t> handle;  // of the search open in it; 0 while free
+  // Set before handle, read only once handle matches. Made for the slot's
+  // first search and kept for the next ones: a walk opens one directory after
+  // another, and reusing the batch saves allocating and releasing it each time.
+  Search* search;
+  Slot* nextFree;
+  std::uintptr_t index;
+};
 
-void AddLive(Search* search) {
-  const std::lock_guard<std::mutex> guard(liveLock);
-  search->previousLive = nullptr;
-  search->nextLive = liveSearches;
-  if (liveSearches != nullptr) liveSearches->previousLive = search;
-  liveSearches = search;
+// Slots come in segments that double in size, the first one static: a walk
+// that keeps one directory open at a time never allocates one.
+constexpr std::uintptr_t kFirstSegmentSlots = 64;
+constexpr unsigned kSegmentCount = 14;  // about a million searches open at once
+constexpr unsigned kSlotBits = 20;      // the bits of a handle that name its slot
+constexpr std::uintptr_t kSlotMask = (std::uintptr_t{1} << kSlotBits) - 1;
+constexpr std::uintptr_t kSlotCount = kFirstSegmentSlots * ((1u << kSegmentCount) - 1);
+static_assert(kSlotCount <= kSlotMask + 1, "every slot must be named by a handle");
+static_assert(sizeof(std::uintptr_t) >= 8, "the number in a handle must not run out");
+
+Slot firstSegment[kFirstSegmentSlots];
+std::atomic<Slot*> segments[kSegmentCount] = {firstSegment};
+
+// Opening and closing take the lock; enumerating does not.
+std::mutex slotLock;
+std::uintptr_t slotsMade = 0;
+Slot* freeSlots = nullptr;
+std::uintptr_t searchesOpened = 0;  // numbers the handles: only grows
+
+// Where slot index lives: segment s starts at kFirstSegmentSlots * (2^s - 1).
+unsigned SegmentOf(std::uintptr_t index) {
+  return static_cast<unsigned>(std::bit_width(index / kFirstSegmentSlots + 1)) - 1;
+}
+std::uintptr_t SegmentStart(unsigned segment) {
+  return kFirstSegmentSlots * ((std::uintptr_t{1} << segment) - 1);
 }
 
-// The search behind handle, or null when handle is not an open search. The
-// newest search comes first, and it is the one a walk is enumerating.
-Search* FindLive(HANDLE handle) {
-  const std::lock_guard<std::mutex> guard(liveLock);
-  for (Search* search = liveSearches; search != nullptr; search = search->nextLive) {
-    if (search == handle) return search;
+// A fresh slot; null when memory is short or every slot is taken.
+Slot* TakeSlot() {
+  if (freeSlots != nullptr) return std::exchange(freeSlots, freeSlots->nextFree);
+  if (slotsMade == kSlotCount) return nullptr;
+  const std::uintptr_t index = slotsMade;
+  const unsigned segment = SegmentOf(index);
+  Slot* slots = segments[segment].load(std::memory_order_relaxed);
+  if (slots == nullptr) {
+    slots = new (std::nothrow) Slot[kFirstSegmentSlots << segment]();
+    if (slots == nullptr) return nullptr;
+    segments[segment].store(slots, std::memory_order_release);
   }
-  return nullptr;
+  ++slotsMade;
+  Slot* slot = &slots[index - SegmentStart(segment)];
+  slot->index = index;
+  return slot;
 }
 
-Search* RemoveLive(HANDLE handle) {
-  const std::lock_guard<std::mutex> guard(liveLock);
-  for (Search* search = liveSearches; search != nullptr; search = search->nextLive) {
-    if (search != handle) continue;
-    if (search->previousLive != nullptr) {
-      search->previousLive->nextLive = search->nextLive;
-    } else {
-      liveSearches = search->nextLive;
+// The slot of the search open under handle, or null.
+Slot* FindSlot(HANDLE handle) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  const std::uintptr_t index = value & kSlotMask;
+  const unsigned segment = SegmentOf(index);
+  if (value == 0 || segment >= kSegmentCount) return nullptr;
+  Slot* slots = segments[segment].load(std::memory_order_acquire);
+  if (slots == nullptr) return nullptr;
+  Slot& slot = slots[index - SegmentStart(segment)];
+  if (slot.handle.load(std::memory_order_acquire) != value) return nullptr;
+  return &slot;
+}
+
+// Opens a search of directoryFd for names that match pattern, under a new
+// handle, and takes the descriptor over. INVALID_HANDLE_VALUE, with the
+// descriptor closed, when memory is short.
+HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLength) {
+  std::unique_lock<std::mutex> guard(slotLock);
+  Slot* slot = TakeSlot();
+  if (slot != nullptr && slot->search == nullptr) {
+    // Cleared once: a name copy may read past the end of a listing.
+    slot->search = new (std::nothrow) Search();
+    if (slot->search == nullptr) {
+      slot->nextFree = std::exchange(freeSlots, slot);
+      slot = nullptr;
     }
-    if (search->nextLive != nullptr) search->nextLive->previousLive = search->previousLive;
-    return search;
   }
-  return nullptr;
+  if (slot == nullptr) {
+    guard.unlock();
+    ::close(directoryFd);
+    return INVALID_HANDLE_VALUE;
+  }
+  Search& search = *slot->search;
+  search.directoryFd = directoryFd;
+  search.everyName = MatchesEveryName(pattern, patternLength);
+  search.patternLength = patternLength;
+  std::memcpy(search.pattern, pattern, patternLength + 1);
+  search.batchLength = 0;
+  search.batchOffset = 0;
+  // Never 0 and, with the number below 2^44, never INVALID_HANDLE_VALUE.
+  const std::uintptr_t handle = (++searchesOpened << kSlotBits) | slot->index;
+  slot->handle.store(handle, std::memory_order_release);
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+void CloseDirectory(Search& search) {
+  if (search.directoryFd >= 0) ::close(search.directoryFd);
+  search.directoryFd = -1;
+}
+
+// Closes the search open under handle; false when there is none.
+bool CloseSearch(HANDLE handle) {
+  int directoryFd = -1;
+  {
+    const std::lock_guard<std::mutex> guard(slotLock);
+    Slot* slot = FindSlot(handle);
+    if (slot == nullptr) return false;
+    slot->handle.store(0, std::memory_order_release);
+    slot->nextFree = std::exchange(freeSlots, slot);
+    directoryFd = std::exchange(slot->search->directoryFd, -1);
+  }
+  if (directoryFd >= 0) ::close(directoryFd);
+  return true;
 }
 
 DWORD ErrorFromErrno(int error) {
@@ -96,25 +188,19 @@ DWORD ErrorFromErrno(int error) {
   }
 }
 
-void CloseDirectory(Search& search) {
-  if (search.directoryFd >= 0) ::close(search.directoryFd);
-  search.directoryFd = -1;
-}
-
-// 100-nanosecond ticks since 1601, the platform's time; earlier times are 0.
+// 100-nanosecond ticks since 1601, the platform's time; earlier times are 0,
+// times too late for 64 bits the largest.
 FILETIME ToFileTime(const struct statx_timestamp& time) {
   constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
   constexpr std::uint64_t kTicksPerSecond = 10000000;
-  FILETIME result = {0, 0};
-  if (time.tv_sec < -kSecondsFrom1601To1970) return result;
-  const std::uint64_t seconds = static_cast<std::uint64_t>(time.tv_sec + kSecondsFrom1601To1970);
-  std::uint64_t ticks = UINT64_MAX;
-  if (seconds <= (UINT64_MAX - kTicksPerSecond) / kTicksPerSecond) {
-    ticks = seconds * kTicksPerSecond + time.tv_nsec / 100;
-  }
-  result.dwLowDateTime = static_cast<DWORD>(ticks);
-  result.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  return result;
+  constexpr std::uint64_t kLastSecond = (UINT64_MAX - kTicksPerSecond) / kTicksPerSecond;
+  // In unsigned arithmetic: no second count can overflow it.
+  const std::uint64_t seconds = static_cast<std::uint64_t>(time.tv_sec) + kSecondsFrom1601To1970;
+  const std::uint64_t ticks = time.tv_sec < -kSecondsFrom1601To1970 ? 0
+                              : seconds > kLastSecond
+                                  ? UINT64_MAX
+                                  : seconds * kTicksPerSecond + time.tv_nsec / 100;
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
 bool IsDotOrDotDot(const char* name) {
@@ -125,25 +211,22 @@ bool HasAttribute(const struct statx& status, std::uint64_t attribute) {
   return (status.stx_attributes_mask & attribute) != 0 && (status.stx_attributes & attribute) != 0;
 }
 
-// Describes one listed entry in record, its name already there. False when
-// its attributes cannot be read: it vanished, its directory can be listed but
-// not searched, or statx failed otherwise. Reporting it anyway would show an
-// unknown entry as an ordinary uncompressed file.
-bool DescribeEntry(int directoryFd, const struct dirent64& entry, WIN32_FIND_DATAA& record) {
-  if (IsDotOrDotDot(entry.d_name)) {
-    // Always directories; nothing reads their other attributes.
-    const bool directory = entry.d_type == DT_DIR || entry.d_type == DT_UNKNOWN;
-    record.dwFileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-    return true;
-  }
+// Describes "." or "..", which are always directories; nothing reads their
+// other attributes, so they need no statx.
+void DescribeDotEntry(const struct dirent64& entry, WIN32_FIND_DATAA& record) {
+  const bool directory = entry.d_type == DT_DIR || entry.d_type == DT_UNKNOWN;
+  record.dwFileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = FILETIME{0, 0};
+  record.nFileSizeHigh = record.nFileSizeLow = 0;
+  record.dwReserved0 = 0;
+}
 
-  struct statx status;
-  if (::statx(directoryFd, entry.d_name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask,
-              &status) != 0) {
-    return false;
-  }
-
+// Describes the entry called name from its status; a link costs a second
+// statx, to learn whether it leads to a directory.
+void DescribeEntry(int directoryFd, const char* name, const struct statx& status,
+                   WIN32_FIND_DATAA& record) {
   DWORD attributes = 0;
+  DWORD reparseTag = 0;
   const bool directory = S_ISDIR(status.stx_mode);
   if (directory) attributes |= FILE_ATTRIBUTE_DIRECTORY;
   if (HasAttribute(status, STATX_ATTR_COMPRESSED)) attributes |= FILE_ATTRIBUTE_COMPRESSED;
@@ -151,17 +234,18 @@ bool DescribeEntry(int directoryFd, const struct dirent64& entry, WIN32_FIND_DAT
   if (S_ISLNK(status.stx_mode)) {
     // As the platform reports a directory link: a reparse point with the directory bit.
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    record.dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+    reparseTag = IO_REPARSE_TAG_SYMLINK;
     struct statx target;
-    if (::statx(directoryFd, entry.d_name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
+    if (::statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
         S_ISDIR(target.stx_mode)) {
       attributes |= FILE_ATTRIBUTE_DIRECTORY;
     }
   } else if (HasAttribute(status, STATX_ATTR_MOUNT_ROOT)) {
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    record.dwReserved0 = IO_REPARSE_TAG_MOUNT_POINT;
+    reparseTag = IO_REPARSE_TAG_MOUNT_POINT;
   }
   record.dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  record.dwReserved0 = reparseTag;
 
   // The platform gives directories no size.
   const std::uint64_t size = directory ? 0 : status.stx_size;
@@ -178,7 +262,6 @@ bool DescribeEntry(int directoryFd, const struct dirent64& entry, WIN32_FIND_DAT
   record.ftCreationTime = ToFileTime((status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime
                                      : changedFirst                       ? changed
                                                                           : modified);
-  return true;
 }
 
 // Opens the directory named by the first length characters of path for
@@ -235,7 +318,7 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
         error = ERROR_NO_MORE_FILES;
         return false;
       }
-      const ssize_t length = ::getdents64(search.directoryFd, search.batch, sizeof search.batch);
+      const ssize_t length = ::getdents64(search.directoryFd, search.batch, kBatchSize);
       if (length <= 0) {
         error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno);
         CloseDirectory(search);  // nothing more will come from it
@@ -247,18 +330,37 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
 
     const auto* entry = reinterpret_cast<const struct dirent64*>(search.batch + search.batchOffset);
     search.batchOffset += entry->d_reclen;
+    // A name the record cannot hold whole is left out rather than cut. Only
+    // an entry with room for more than that needs measuring.
     const std::size_t nameRoom = entry->d_reclen - offsetof(struct dirent64, d_name);
-    const std::size_t nameLength = ::strnlen(entry->d_name, nameRoom);
-    // A name the record cannot hold whole is left out rather than cut.
-    if (nameLength > kMaxNameLength) continue;
+    if (nameRoom > kMaxNameLength + 1 && ::strnlen(entry->d_name, nameRoom) > kMaxNameLength) {
+      continue;
+    }
     if (!search.everyName &&
         !MatchesWildcard(search.pattern, search.patternLength, entry->d_name)) {
       continue;
     }
 
-    record = WIN32_FIND_DATAA{};
-    std::memcpy(record.cFileName, entry->d_name, nameLength + 1);
-    if (DescribeEntry(search.directoryFd, *entry, record)) return true;
+    // One copy of fixed length, the longest name and its terminator: cheaper
+    // than measuring the name first. What follows the terminator is never read.
+    std::memcpy(record.cFileName, entry->d_name, kMaxNameLength + 1);
+    record.dwReserved1 = 0;
+    record.cAlternateFileName[0] = '\0';
+    if (IsDotOrDotDot(entry->d_name)) {
+      DescribeDotEntry(*entry, record);
+      return true;
+    }
+    // Called from here, not from a helper: the fewer frames a system call
+    // returns through, the cheaper the return.
+    struct statx status;
+    if (::statx(search.directoryFd, entry->d_name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags,
+                kStatxMask, &status) == 0) {
+      DescribeEntry(search.directoryFd, entry->d_name, status, record);
+      return true;
+    }
+    // It vanished, its directory can be listed but not searched, or statx
+    // failed otherwise: reporting it anyway would show an unknown entry as an
+    // ordinary uncompressed file.
   }
 }
 
@@ -295,33 +397,24 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     SetLastError(ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
-  auto* search = new (std::nothrow) Search;
-  if (search == nullptr) {
-    ::close(directoryFd);
+  const HANDLE handle = OpenSearch(directoryFd, pattern, patternLength);
+  if (handle == INVALID_HANDLE_VALUE) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
   }
-  search->directoryFd = directoryFd;
-  search->everyName = MatchesEveryName(pattern, patternLength);
-  search->patternLength = patternLength;
-  std::memcpy(search->pattern, pattern, patternLength + 1);
-  search->batchLength = 0;
-  search->batchOffset = 0;
-
-  DWORD error = 0;
-  if (!NextEntry(*search, *findData, error)) {
-    CloseDirectory(*search);
-    delete search;
+  // The first entry comes the way every other does, so that one routine reads them all.
+  if (!FindNextFileA(handle, findData)) {
+    const DWORD error = GetLastError();
+    CloseSearch(handle);
     SetLastError(error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error);
     return INVALID_HANDLE_VALUE;
   }
-  AddLive(search);
-  return search;
+  return handle;
 }
 
 BOOL FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData) {
-  Search* search = FindLive(findFile);
-  if (search == nullptr) {
+  const Slot* slot = FindSlot(findFile);
+  if (slot == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
@@ -330,18 +423,13 @@ BOOL FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData) {
     return FALSE;
   }
   DWORD error = 0;
-  if (NextEntry(*search, *findData, error)) return TRUE;
+  if (NextEntry(*slot->search, *findData, error)) return TRUE;
   SetLastError(error);
   return FALSE;
 }
 
 BOOL FindClose(HANDLE findFile) {
-  Search* search = RemoveLive(findFile);
-  if (search == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  CloseDirectory(*search);
-  delete search;
-  return TRUE;
+  if (CloseSearch(findFile)) return TRUE;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
 }

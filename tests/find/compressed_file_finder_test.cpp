@@ -25,8 +25,13 @@ class CapturedOutput : public std::streambuf {
   std::string Text() const { return std::string(pbase(), pptr()); }
   std::string Flushed() const { return std::string(pbase(), pbase() + flushedLength); }
   int flushes = 0;
+  int pieces = 0;  // texts handed over whole, as a file buffer would write them
 
  protected:
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    ++pieces;
+    return std::streambuf::xsputn(text, count);
+  }
   int sync() override {
     ++flushes;
     flushedLength = static_cast<std::size_t>(pptr() - pbase());
@@ -112,6 +117,30 @@ TEST_F(CompressedFileFinderTest, FilesWhoseBitMatchesTheSoughtStateAreCountedAnd
                   : Lines({PlatformPath({".", "c.txt"}), PlatformPath({".", "S", "y.txt"})}));
     EXPECT_EQ(captured.flushes, 2) << "one flush per line";
     EXPECT_EQ(captured.Flushed(), captured.Text());
+  }
+}
+
+TEST_F(CompressedFileFinderTest, ALineIsWholeAndFlushedOnceHoweverLongItsDirectory) {
+  const std::string ordinary = PlatformPath({".", "sub"});
+  const std::string longest = PlatformPath({".", std::string(9000, 'd').c_str()});
+  for (const std::string& directory : {ordinary, longest}) {
+    SCOPED_TRACE(directory.size());
+    CapturedOutput captured;
+    CompressedFileFinder finder(directory.c_str(), "*.*");
+    FindDataItem item;
+    item.record.dwFileAttributes = kCompressed;
+    finder.SetFoundItem(item);
+    EXPECT_TRUE(finder.OnFile("a"));
+    EXPECT_TRUE(finder.OnFile("b"));
+    EXPECT_EQ(captured.Text(), Lines({PlatformPath({directory.c_str(), "a"}),
+                                      PlatformPath({directory.c_str(), "b"})}));
+    EXPECT_EQ(captured.flushes, 2);
+    EXPECT_EQ(captured.Flushed(), captured.Text());
+    // A line of ordinary length reaches the stream in one piece, so that a
+    // file buffer writes it with one call.
+    if (directory == ordinary) {
+      EXPECT_EQ(captured.pieces, 2);
+    }
   }
 }
 

@@ -30,9 +30,10 @@ using ::testing::UnorderedElementsAreArray;
 // A temporary folder, removed with everything in it (whatever its modes) on destruction.
 class TempTree {
  public:
-  TempTree() {
-    char pattern[] = "/tmp/packhound-find-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+  // Under base, which must exist.
+  explicit TempTree(const std::string& base = "/tmp") {
+    std::string pattern = base + "/packhound-find-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
     root = pattern;
   }
   ~TempTree() { RemoveTree(root); }
@@ -158,6 +159,26 @@ std::string MarkCompressed(const std::string& path) {
   }
   ::close(fd);
   return refusal;
+}
+
+// Times the record cannot hold come out as its nearest ends, whatever a file
+// system reports: before 1601 the earliest, beyond 64 bits of ticks the latest.
+TEST(FindFilesTest, TimesOutsideTheRecordsRangeComeOutAsItsEnds) {
+  // tmpfs keeps whatever 64-bit second count it is given; most disks clamp.
+  struct stat shm;
+  if (::stat("/dev/shm", &shm) != 0 || !S_ISDIR(shm.st_mode)) GTEST_SKIP() << "no /dev/shm";
+  TempTree tree("/dev/shm");
+  tree.File("far");
+  const struct timespec times[2] = {{-20000000000, 0}, {INT64_MAX - 5, 999999999}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, tree.Path("far").c_str(), times, 0), 0);
+  struct stat kept;
+  ASSERT_EQ(::stat(tree.Path("far").c_str(), &kept), 0);
+  if (kept.st_mtim.tv_sec != INT64_MAX - 5 || kept.st_atim.tv_sec != -20000000000) {
+    GTEST_SKIP() << "the file system of /dev/shm clamps times";
+  }
+  const auto byName = ByName(List(tree.Path("*")));
+  EXPECT_EQ(Ticks(byName.at("far").ftLastWriteTime), UINT64_MAX);
+  EXPECT_EQ(Ticks(byName.at("far").ftLastAccessTime), 0u);
 }
 
 TEST(FindFilesTest, AFileMarkedCompressedCarriesTheCompressedBitAndNoOther) {
@@ -293,6 +314,87 @@ TEST(FindFilesTest, AnEndedSearchStaysEndedAndAHandleClosesOnce) {
     EXPECT_FALSE(FindNextFileA(stale, &record));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   }
+}
+
+// A handle that was closed, or was never answered, is refused without harm,
+// even when its slot now holds another search, which goes on undisturbed.
+TEST(FindFilesTest, StaleAndMadeUpHandlesAreRefusedAndLeaveOpenSearchesAlone) {
+  TempTree tree;
+  for (const char* name : {"one", "two", "three"}) tree.File(name);
+  WIN32_FIND_DATAA record;
+  const HANDLE closed = FindFirstFileA(tree.Path("*").c_str(), &record);
+  ASSERT_NE(closed, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(FindClose(closed));
+  const HANDLE open = FindFirstFileA(tree.Path("*").c_str(), &record);
+  ASSERT_NE(open, INVALID_HANDLE_VALUE);
+  std::vector<std::string> names = {record.cFileName};
+
+  const auto value = reinterpret_cast<std::uintptr_t>(open);
+  // Values close to a live handle in every way a handle could be read, and
+  // values that are nothing like one.
+  const std::uintptr_t madeUp[] = {
+      reinterpret_cast<std::uintptr_t>(closed),
+      value + 1,
+      value - 1,
+      value ^ (std::uintptr_t{1} << 40),
+      value & 0xFFFFF,
+      0xFFFFF,
+      1,
+      16,
+      ~std::uintptr_t{0} - 1,
+      reinterpret_cast<std::uintptr_t>(&record),
+  };
+  for (const std::uintptr_t bad : madeUp) {
+    SCOPED_TRACE(bad);
+    const auto handle = reinterpret_cast<HANDLE>(bad);
+    WIN32_FIND_DATAA untouched = {};
+    SetLastError(0);
+    EXPECT_FALSE(FindNextFileA(handle, &untouched));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(untouched.cFileName[0], '\0');
+    SetLastError(0);
+    EXPECT_FALSE(FindClose(handle));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  }
+
+  while (FindNextFileA(open, &record)) names.emplace_back(record.cFileName);
+  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+  EXPECT_THAT(names, UnorderedElementsAreArray({".", "..", "one", "two", "three"}));
+  EXPECT_TRUE(FindClose(open));
+}
+
+// More searches open at once than the first blocks of handles hold: each
+// lists its own directory, whatever order they are read in.
+TEST(FindFilesTest, ManySearchesOpenAtOnceEachListTheirOwn) {
+  TempTree tree;
+  constexpr int kSearches = 300;
+  std::vector<HANDLE> handles;
+  std::vector<std::vector<std::string>> names(kSearches);
+  for (int i = 0; i < kSearches; ++i) {
+    const std::string directory = "d" + std::to_string(i);
+    tree.Dir(directory);
+    tree.File(directory + "/f" + std::to_string(i));
+    WIN32_FIND_DATAA record;
+    handles.push_back(FindFirstFileA(tree.Path(directory + "/*").c_str(), &record));
+    ASSERT_NE(handles.back(), INVALID_HANDLE_VALUE) << i;
+    names[i].emplace_back(record.cFileName);
+  }
+  for (bool more = true; more;) {
+    more = false;
+    for (int i = kSearches - 1; i >= 0; --i) {
+      WIN32_FIND_DATAA record;
+      if (!FindNextFileA(handles[i], &record)) continue;
+      names[i].emplace_back(record.cFileName);
+      more = true;
+    }
+  }
+  for (int i = 0; i < kSearches; ++i) {
+    EXPECT_THAT(names[i], UnorderedElementsAreArray(
+                              std::vector<std::string>{".", "..", "f" + std::to_string(i)}))
+        << i;
+  }
+  for (const HANDLE handle : handles) EXPECT_TRUE(FindClose(handle));
+  for (const HANDLE handle : handles) EXPECT_FALSE(FindClose(handle));
 }
 
 TEST(FindFilesTest, UnusualNamesComeBackByteForByte) {
