@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,25 @@ TEST(HostileSizeTest, FourHundredLevelsAreSearchedWholeUnderALowDescriptorLimit)
   EXPECT_TRUE(run.out == expected) << run.out.substr(0, 2000);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exitStatus, 254);
+}
+
+// The walk holds a few stack frames per level of the branch it is in. A
+// limit set low enough for this tree to overflow it at the start must not
+// end the search: the tool lets the stack grow as far as the hard limit.
+TEST(HostileSizeTest, ATreeDeeperThanTheStartingStackLimitIsSearchedWhole) {
+  if (std::getenv("PACKHOUND_TEST_WRAPPER") != nullptr) {
+    GTEST_SKIP() << "a wrapper runs the tool on a stack of its own";
+  }
+  constexpr std::size_t kDepth = 3000;
+  TempTree tree;
+  MakeChain(tree.Root().string(), std::vector<std::string>(kDepth, "d"), {kDepth}, "f");
+  ToolLaunch launch;
+  launch.launcher = {"/usr/bin/prlimit", "--stack=262144:", "--"};
+  const ProcessResult run =
+      RunTool(PACKHOUND_PATH, {"-su", "-so", "-nh"}, tree.Root().string(), launch);
+  EXPECT_EQ(run.out, "Found 1 uncompressed files in 1 items examined. \n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.exitStatus, 1);
 }
 
 // Twenty names of 250 characters: the deepest directory's path runs past
