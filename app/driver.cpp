@@ -33,10 +33,12 @@ int Search(int argc, char* argv[]) {
   searchTally.listFiles = !flags.summaryOnly;
 
   // A full path that does not fit the buffer is not used: the search keeps
-  // the path as given.
+  // the path as given. One lost for want of memory is not merely unusable:
+  // searching the relative path instead would list every file wrongly.
   char fullPathBuffer[kFullPathBufferSize];
   if (flags.fullPath) {
     const DWORD length = GetFullPathNameA(startPath, kFullPathBufferSize, fullPathBuffer, nullptr);
+    if (length == 0 && GetLastError() == ERROR_NOT_ENOUGH_MEMORY) throw std::bad_alloc();
     if (length != 0 && length < kFullPathBufferSize) startPath = fullPathBuffer;
   }
 
