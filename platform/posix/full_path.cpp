@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -13,13 +14,12 @@
 
 namespace {
 
-// The current directory, or empty when it cannot be had.
+// The current directory, or empty when it cannot be had. The C library's
+// copy is freed however this returns, a copy that runs out of memory included.
 std::string CurrentDirectory() {
-  char* text = ::getcwd(nullptr, 0);
+  const std::unique_ptr<char, decltype(&std::free)> text(::getcwd(nullptr, 0), &std::free);
   if (text == nullptr) return std::string();
-  std::string directory(text);
-  std::free(text);
-  return directory;
+  return std::string(text.get());
 }
 
 std::string Normalize(const std::string& path) {
