@@ -90,8 +90,8 @@ TEST_F(ClosedOutputTest, AFatalMessageStillReachesStandardErrorWhenOutputIsGone)
   EXPECT_EQ(run.exitStatus, 255);
 }
 
-// Standard error closed or full as well: the fatal message is lost, never
-// the exit status, and a search still counts exactly.
+// Standard error closed or full as well: the fatal message or the usage text
+// is lost, never the exit status, and a search still counts exactly.
 TEST_F(ClosedOutputTest, ClosedOrFullStandardErrorLeavesTheStatusAlone) {
   const struct {
     const char* name;
@@ -103,6 +103,7 @@ TEST_F(ClosedOutputTest, ClosedOrFullStandardErrorLeavesTheStatusAlone) {
       {"unknown option, error full", "2>/dev/full", {"-bogus"}, 255},
       {"search, every standard descriptor closed", "<&- >&- 2>&-", {"-su", directory}, 200},
       {"search, output and error full", ">/dev/full 2>/dev/full", {"-su", directory}, 200},
+      {"usage, every standard descriptor closed", "<&- >&- 2>&-", {"-u"}, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
