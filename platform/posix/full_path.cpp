@@ -3,6 +3,7 @@
 // path need not exist, as on Windows.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -16,8 +17,11 @@ namespace {
 
 // The current directory, or empty when it cannot be had. The C library's
 // copy is freed however this returns, a copy that runs out of memory included.
+// Throws std::bad_alloc when the library had no memory for it: that is no
+// missing directory.
 std::string CurrentDirectory() {
   const std::unique_ptr<char, decltype(&std::free)> text(::getcwd(nullptr, 0), &std::free);
+  if (text == nullptr && errno == ENOMEM) throw std::bad_alloc();
   if (text == nullptr) return std::string();
   return std::string(text.get());
 }
