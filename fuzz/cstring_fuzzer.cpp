@@ -425,11 +425,11 @@ void Harness::Format(int a, FuzzInput& in) {
     }
     const int width = in.Bool() ? static_cast<int>(in.Int(1, kMaxWidth)) : 0;
     const int precision = in.Bool() ? static_cast<int>(in.Int(0, kMaxWidth)) : -1;
-    std::string spec = "%" + flags;
-    if (width > 0) spec += std::to_string(width);
-    if (precision >= 0) spec += "." + std::to_string(precision);
-    spec += conversion;
-    format += spec;
+    std::string directive = "%" + flags;
+    if (width > 0) directive += std::to_string(width);
+    if (precision >= 0) directive += "." + std::to_string(precision);
+    directive += conversion;
+    format += directive;
     const bool leftAlign = flags.find('-') != std::string::npos;
 
     if (conversion == 's') {
@@ -450,7 +450,7 @@ void Harness::Format(int a, FuzzInput& in) {
     const int value = static_cast<int>(in.Int(INT32_MIN, INT32_MAX));
     arguments.push_back({false, nullptr, value});
     char digits[128];
-    std::snprintf(digits, sizeof digits, spec.c_str(), value);
+    std::snprintf(digits, sizeof digits, directive.c_str(), value);
     expected += digits;
     const long long hashes = static_cast<long long>(std::count(flags.begin(), flags.end(), '#'));
     estimate += std::max<long long>(32, width + std::max(precision, 0)) + 2 * hashes;
