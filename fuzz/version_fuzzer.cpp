@@ -32,15 +32,11 @@ namespace {
 }
 #define CHECK(condition) ((condition) ? static_cast<void>(0) : Fail(__FILE__, __LINE__, #condition))
 
-// One file, rewritten for every input, in a folder removed at exit.
-const std::string& InputFile() {
-  static const elf_fixture::TempFolder folder;
-  static const std::string path = (folder.Path() / "input").string();
-  return path;
-}
-
-void WriteInput(const std::string& bytes) {
-  const int fd = ::open(InputFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+// Writes the file of one input. The fuzzing engine may end the process
+// without destroying static objects, so the folder lives only as long as
+// the input it holds.
+void WriteInput(const std::string& path, const std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   CHECK(fd >= 0);
   std::size_t written = 0;
   while (written < bytes.size()) {
@@ -76,6 +72,8 @@ std::string Dotted(std::string text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput in(data, size);
+  const elf_fixture::TempFolder folder;
+  const std::string file = (folder.Path() / "input").string();
   const std::uint8_t mode = in.Byte();
   std::string subBlock = "\\";
   if ((mode & 1) != 0) {
@@ -84,11 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string resource = in.Rest();
     const elf_fixture::ElfImage image =
         elf_fixture::MakeElf(elf_fixture::Bytes(resource.begin(), resource.end()));
-    WriteInput(std::string(image.bytes.begin(), image.bytes.end()));
+    WriteInput(file, std::string(image.bytes.begin(), image.bytes.end()));
   } else {
-    WriteInput(in.Rest());
+    WriteInput(file, in.Rest());
   }
-  const char* path = InputFile().c_str();
+  const char* path = file.c_str();
 
   DWORD handle = 7;
   const DWORD resourceSize = GetFileVersionInfoSizeA(path, &handle);
