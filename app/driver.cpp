@@ -1,7 +1,9 @@
 #include "app/driver.h"
 
+#include <array>
 #include <new>
 
+#include "app/command_line.h"
 #include "app/console_reports.h"
 #include "app/fatal_error.h"
 #include "app/option_table.h"
@@ -12,64 +14,38 @@
 
 namespace {
 
-constexpr int kOptionCount = 6;
-
-// Whether an option argument asks for the usage text: "-u", "-U" or "-?"
-// followed by anything.
-bool IsUsageRequest(const char* argument) {
-  const char c = argument[1];
-  return c == 'u' || c == 'U' || c == '?';
-}
-
 int Search(int argc, char* argv[]) {
-  bool recursive = true;
-  bool searchUncompressed = false;
-  bool showHeader = true;
-  bool showSummary = true;
-  bool summaryOnly = false;
-  bool fullPath = false;
+  RunFlags flags;
+  const std::array<OptionEntry, kOptionCount> options = MakeOptionTable(flags);
 
-  const OptionEntry options[kOptionCount] = {
-      {"nr", &recursive, false, "NonRecursive search."},
-      {"su", &searchUncompressed, false, "specifies a Search for Uncompressed files."},
-      {"nh", &showHeader, false, "No Header output."},
-      {"ns", &showSummary, false, "No Summary output."},
-      {"so", &summaryOnly, false, "Show summary report Only (no file listing)."},
-      {"fp", &fullPath, false, "convert path to Fully qualified Path."},
-  };
-
-  // The path and a usage request come first, from the whole line, before any
-  // option takes effect: a usage request wins over everything else.
-  const char* startPath = ".";
-  for (int i = 1; i < argc; ++i) {
-    const char* argument = argv[i];
-    if (argument == nullptr) continue;
-    if (argument[0] != '-') {
-      startPath = argument;
-    } else if (IsUsageRequest(argument)) {
-      ShowUsage(options, kOptionCount);
-      return 0;
-    }
+  const PreScan scan = PreScanArguments(argc, argv);
+  if (scan.usageRequested) {
+    ShowUsage(options.data(), kOptionCount);
+    return 0;
   }
+  const char* startPath = scan.startPath;
 
-  ParseOptions(argc, argv, options, kOptionCount);
+  ParseOptions(argc, argv, options.data(), kOptionCount);
 
-  searchTally.searchUncompressed = searchUncompressed;
-  if (!showSummary && summaryOnly) FatalError("-so and -ns options are mutually exclusive", -1);
-  searchTally.listFiles = !summaryOnly;
+  searchTally.searchUncompressed = flags.searchUncompressed;
+  if (!flags.showSummary && flags.summaryOnly)
+    FatalError("-so and -ns options are mutually exclusive", -1);
+  searchTally.listFiles = !flags.summaryOnly;
 
   // A full path that does not fit the buffer is not used: the search keeps
-  // the path as given.
+  // the path as given. One lost for want of memory is not merely unusable:
+  // searching the relative path instead would list every file wrongly.
   char fullPathBuffer[kFullPathBufferSize];
-  if (fullPath) {
+  if (flags.fullPath) {
     const DWORD length = GetFullPathNameA(startPath, kFullPathBufferSize, fullPathBuffer, nullptr);
+    if (length == 0 && GetLastError() == ERROR_NOT_ENOUGH_MEMORY) throw std::bad_alloc();
     if (length != 0 && length < kFullPathBufferSize) startPath = fullPathBuffer;
   }
 
-  if (showHeader) ShowHeader(recursive, startPath, searchUncompressed);
+  if (flags.showHeader) ShowHeader(flags.recursive, startPath, flags.searchUncompressed);
 
   CompressedFileFinder finder(startPath, "*.*");
-  finder.SetRecursionMode(recursive ? QueuedRecursion : NoRecursion);
+  finder.SetRecursionMode(flags.recursive ? QueuedRecursion : NoRecursion);
   if (finder.FindFirst()) {
     while (finder.ProcessCurrent()) {
       if (!finder.FindNext()) {
@@ -79,7 +55,7 @@ int Search(int argc, char* argv[]) {
     }
   }
 
-  if (showSummary) ShowSummary();
+  if (flags.showSummary) ShowSummary();
   return searchTally.foundCount;
 }
 

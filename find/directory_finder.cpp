@@ -17,6 +17,12 @@ bool LeadsElsewhere(const WIN32_FIND_DATAA& record) {
          IsReparseTagNameSurrogate(record.dwReserved0);
 }
 
+// A directory the platform lacked the memory to open or to read on is not an
+// empty or an ended one: taking it for one would miscount the tree.
+void RaiseIfOutOfMemory(DWORD error) {
+  if (error == ERROR_NOT_ENOUGH_MEMORY) ThrowHResultException(E_OUTOFMEMORY);
+}
+
 }  // namespace
 
 DirectoryFinder::DirectoryFinder(const char* directoryText, const char* patternText)
@@ -45,6 +51,7 @@ bool DirectoryFinder::FindFirst() {
     const CString specification = JoinPath(directory, pattern);
     searchHandle = FindFirstFileA(specification, &fetched);
   }
+  if (searchHandle == INVALID_HANDLE_VALUE) RaiseIfOutOfMemory(GetLastError());
   return searchHandle != INVALID_HANDLE_VALUE;
 }
 
@@ -52,9 +59,11 @@ bool DirectoryFinder::FindNext() {
   // A search that failed, or ended and was closed, is never handed back to the platform.
   if (searchHandle == nullptr || searchHandle == INVALID_HANDLE_VALUE) return false;
   if (FindNextFileA(searchHandle, &fetched)) return true;
+  const DWORD error = GetLastError();
   // Nothing uses the handle once the enumeration has ended; closing it now
   // keeps one directory open at a time while the queue is searched.
   CloseSearch();
+  RaiseIfOutOfMemory(error);
   return false;
 }
 

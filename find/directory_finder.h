@@ -20,6 +20,8 @@ class DirectoryFinder : public FileFinder {
   DirectoryFinder& operator=(const DirectoryFinder&) = delete;
 
   void SetRecursionMode(int newMode) override;
+  // Both throw HResultException (E_OUTOFMEMORY) when the platform lacked the
+  // memory to open the directory or to read on in it.
   bool FindFirst() override;
   bool FindNext() override;
   bool ProcessCurrent() override;

@@ -110,8 +110,9 @@ bool CString::PrepareOverwrite(LONG count) noexcept {
 void CString::AssignChars(LONG count, const char* source) noexcept {
   if (!PrepareOverwrite(count)) return;
   if (IsSharedEmpty()) return;
-  // The source may lie inside this very block (a tail of the string itself).
-  std::memmove(chars, source, static_cast<std::size_t>(count));
+  // The source may lie inside this very block (a tail of the string itself),
+  // and is null for a null text, which no copy may be handed.
+  if (count > 0) std::memmove(chars, source, static_cast<std::size_t>(count));
   Header()->length = count;
   chars[count] = '\0';
 }

@@ -3,8 +3,10 @@
 // path need not exist, as on Windows.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -13,13 +15,15 @@
 
 namespace {
 
-// The current directory, or empty when it cannot be had.
+// The current directory, or empty when it cannot be had. The C library's
+// copy is freed however this returns, a copy that runs out of memory included.
+// Throws std::bad_alloc when the library had no memory for it: that is no
+// missing directory.
 std::string CurrentDirectory() {
-  char* text = ::getcwd(nullptr, 0);
+  const std::unique_ptr<char, decltype(&std::free)> text(::getcwd(nullptr, 0), &std::free);
+  if (text == nullptr && errno == ENOMEM) throw std::bad_alloc();
   if (text == nullptr) return std::string();
-  std::string directory(text);
-  std::free(text);
-  return directory;
+  return std::string(text.get());
 }
 
 std::string Normalize(const std::string& path) {

@@ -1,6 +1,7 @@
 // Process-wide set-up that a console tool needs on POSIX.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "platform/win32.h"
@@ -17,5 +18,14 @@ void PreparePortProcess() {
       ::dup2(spare, fd);
       ::close(spare);
     }
+  }
+  // The walk holds a few frames per level of the branch it is in, and a tree
+  // can be tens of thousands of levels deep. The main stack grows on demand up
+  // to the soft limit: raised to the hard one, it lets memory, which the tool
+  // reports cleanly, run out long before the stack does.
+  struct rlimit stack;
+  if (::getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != stack.rlim_max) {
+    stack.rlim_cur = stack.rlim_max;
+    ::setrlimit(RLIMIT_STACK, &stack);
   }
 }

@@ -127,6 +127,7 @@ inline constexpr DWORD kFullPathBufferSize = 4096;
 // Makes the process safe for console use: a write to a closed pipe must fail
 // like any other write instead of killing the process, and the standard
 // descriptors must stay reserved so that no directory or file takes their place.
+// Lets the stack grow as far as the system allows, for trees of any depth.
 void PreparePortProcess();
 
 // POSIX exit status carries 8 bits: counts stop at 254, errors (negative) are 255.

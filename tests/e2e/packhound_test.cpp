@@ -11,6 +11,7 @@
 #include "tests/support/compressed_flag.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/tool_runner.h"
 #include "tests/support/usage_text.h"
 
 namespace {
@@ -70,7 +71,9 @@ class PackhoundTest : public testing::Test {
 
   ProcessResult Run(const std::vector<std::string>& arguments,
                     OutputTarget output = OutputTarget::kCaptured) {
-    return RunProcess(PACKHOUND_PATH, arguments, tree.Root().string(), output);
+    ToolLaunch launch;
+    launch.output = output;
+    return RunTool(PACKHOUND_PATH, arguments, tree.Root().string(), launch);
   }
 
   TempTree tree;

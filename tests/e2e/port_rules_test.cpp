@@ -6,6 +6,7 @@
 #include "tests/support/compressed_flag.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/tool_runner.h"
 
 namespace {
 
@@ -23,7 +24,9 @@ class PortRulesTest : public testing::Test {
 
   ProcessResult Run(const std::vector<std::string>& arguments,
                     OutputTarget output = OutputTarget::kCaptured) {
-    return RunProcess(PACKHOUND_PATH, arguments, tree.Root().string(), output);
+    ToolLaunch launch;
+    launch.output = output;
+    return RunTool(PACKHOUND_PATH, arguments, tree.Root().string(), launch);
   }
 
   TempTree tree;
@@ -59,10 +62,12 @@ class ClosedOutputTest : public PortRulesTest {
 };
 
 TEST_F(ClosedOutputTest, APipeClosedEarlyLeavesTheStatusAlone) {
-  const ProcessResult run = RunProcess(
-      "/bin/bash",
-      {"-c", "set -o pipefail; \"$0\" -su \"$1\" | head -c 100 >/dev/null", PACKHOUND_PATH, directory},
-      tree.Root().string());
+  std::vector<std::string> arguments = {"-c", "set -o pipefail; \"$@\" | head -c 100 >/dev/null",
+                                        "bash"};
+  for (const std::string& word : ToolCommand(PACKHOUND_PATH)) arguments.push_back(word);
+  arguments.push_back("-su");
+  arguments.push_back(directory);
+  const ProcessResult run = RunProcess("/bin/bash", arguments, tree.Root().string());
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exitStatus, 200);
 }
@@ -83,6 +88,32 @@ TEST_F(ClosedOutputTest, AFatalMessageStillReachesStandardErrorWhenOutputIsGone)
   const ProcessResult run = Run({"-ns", "-so"}, OutputTarget::kFullDevice);
   EXPECT_EQ(run.err, "Packhound: -so and -ns options are mutually exclusive; cannot continue.\n");
   EXPECT_EQ(run.exitStatus, 255);
+}
+
+// Standard error closed or full as well: the fatal message or the usage text
+// is lost, never the exit status, and a search still counts exactly.
+TEST_F(ClosedOutputTest, ClosedOrFullStandardErrorLeavesTheStatusAlone) {
+  const struct {
+    const char* name;
+    const char* redirections;
+    std::vector<std::string> arguments;
+    int status;
+  } rows[] = {
+      {"conflict, error closed", "2>&-", {"-ns", "-so"}, 255},
+      {"unknown option, error full", "2>/dev/full", {"-bogus"}, 255},
+      {"search, every standard descriptor closed", "<&- >&- 2>&-", {"-su", directory}, 200},
+      {"search, output and error full", ">/dev/full 2>/dev/full", {"-su", directory}, 200},
+      {"usage, every standard descriptor closed", "<&- >&- 2>&-", {"-u"}, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ToolLaunch launch;
+    launch.launcher = {"/bin/sh", "-c", std::string("exec \"$@\" ") + row.redirections, "sh"};
+    const ProcessResult run = RunTool(PACKHOUND_PATH, row.arguments, tree.Root().string(), launch);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitStatus, row.status);
+  }
 }
 
 }  // namespace

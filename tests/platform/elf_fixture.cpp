@@ -85,7 +85,8 @@ ElfImage MakeElf(const Bytes& contents, std::string_view sectionName) {
   image.contentsOffset = contentsOffset;
   image.sectionHeaderOffset = tableOffset + sizeof(Elf64_Shdr);
   Bytes& b = image.bytes;
-  std::copy(ELFMAG, ELFMAG + SELFMAG, b.begin());
+  const std::string_view magic(ELFMAG, SELFMAG);
+  std::copy(magic.begin(), magic.end(), b.begin());
   b[EI_CLASS] = ELFCLASS64;
   b[EI_DATA] = ELFDATA2LSB;
   b[EI_VERSION] = EV_CURRENT;

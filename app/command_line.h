@@ -1,0 +1,32 @@
+// The six run flags, the option table bound to them, and the pre-scan of the
+// command line for the starting path and a usage request.
+#pragma once
+
+#include <array>
+
+#include "app/option_table.h"
+
+inline constexpr int kOptionCount = 6;
+
+// Each flag at the value it has when its option is not given.
+struct RunFlags {
+  bool recursive = true;
+  bool searchUncompressed = false;
+  bool showHeader = true;
+  bool showSummary = true;
+  bool summaryOnly = false;
+  bool fullPath = false;
+};
+
+// The rows in the order the usage text lists them; they point at flags, which
+// must outlive the table.
+std::array<OptionEntry, kOptionCount> MakeOptionTable(RunFlags& flags);
+
+struct PreScan {
+  const char* startPath;  // the last argument without a dash, in argv; "." when there is none
+  bool usageRequested;    // an argument "-u", "-U" or "-?", followed by anything
+};
+
+// Looks at the arguments in order, before any option takes effect, so that a
+// usage request wins over everything else on the line; the scan stops at it.
+PreScan PreScanArguments(int argc, char* argv[]);

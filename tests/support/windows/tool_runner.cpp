@@ -1,0 +1,20 @@
+// Windows has neither the deadline command nor another user to drop to here:
+// the tool runs as given, behind whatever launcher words a case passes.
+#include "tests/support/tool_runner.h"
+
+std::vector<std::string> ToolCommand(const std::string& tool, const ToolLaunch& launch) {
+  std::vector<std::string> command = launch.launcher;
+  command.push_back(tool);
+  return command;
+}
+
+ProcessResult RunTool(const std::string& tool, const std::vector<std::string>& arguments,
+                      const std::string& workingDirectory, const ToolLaunch& launch) {
+  std::vector<std::string> command = ToolCommand(tool, launch);
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  const std::string program = command.front();
+  command.erase(command.begin());
+  return RunProcess(program, command, workingDirectory, launch.output);
+}
+
+std::vector<std::string> AsNobody() { return {}; }
