@@ -1,7 +1,10 @@
 #include "app/console_reports.h"
 
+#include "app/command_line.h"
+
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 
 #include "find/search_tally.h"
@@ -17,17 +20,10 @@ class ConsoleReportsTest : public testing::Test {
 };
 
 TEST_F(ConsoleReportsTest, UsageTextIsTheFourteenLinesOfTheTable) {
-  bool flags[6] = {true, false, true, true, false, false};
-  const OptionEntry table[6] = {
-      {"nr", &flags[0], false, "NonRecursive search."},
-      {"su", &flags[1], false, "specifies a Search for Uncompressed files."},
-      {"nh", &flags[2], false, "No Header output."},
-      {"ns", &flags[3], false, "No Summary output."},
-      {"so", &flags[4], false, "Show summary report Only (no file listing)."},
-      {"fp", &flags[5], false, "convert path to Fully qualified Path."},
-  };
+  RunFlags flags;
+  const std::array<OptionEntry, kOptionCount> table = MakeOptionTable(flags);
   StreamCapture out(std::cout);
-  ShowUsage(table, 6);
+  ShowUsage(table.data(), kOptionCount);
   // This test binary carries the same version resource as the tool.
   EXPECT_EQ(out.Text(), kUsageText);
 }

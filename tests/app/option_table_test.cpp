@@ -1,7 +1,10 @@
 #include "app/option_table.h"
 
+#include "app/command_line.h"
+
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -9,28 +12,16 @@
 
 namespace {
 
-// The program's six rows over flags of the fixture, at the driver's start values.
+// The program's own six rows, over flags at the driver's start values.
 class OptionTableTest : public testing::Test {
  protected:
-  bool recursive = true;
-  bool searchUncompressed = false;
-  bool showHeader = true;
-  bool showSummary = true;
-  bool summaryOnly = false;
-  bool fullPath = false;
-  const OptionEntry table[6] = {
-      {"nr", &recursive, false, "NonRecursive search."},
-      {"su", &searchUncompressed, false, "specifies a Search for Uncompressed files."},
-      {"nh", &showHeader, false, "No Header output."},
-      {"ns", &showSummary, false, "No Summary output."},
-      {"so", &summaryOnly, false, "Show summary report Only (no file listing)."},
-      {"fp", &fullPath, false, "convert path to Fully qualified Path."},
-  };
+  RunFlags flags;
+  const std::array<OptionEntry, kOptionCount> table = MakeOptionTable(flags);
 
   // Index of the row FindOption picks, or -1 when it throws.
   int RowFor(const char* text) {
     try {
-      return static_cast<int>(FindOption(table, 6, text) - table);
+      return static_cast<int>(FindOption(table.data(), kOptionCount, text) - table.data());
     } catch (ExceptionUnknownFlag* unknown) {
       EXPECT_EQ(unknown->text, text) << "the exception must point at the given text";
       delete unknown;
@@ -43,7 +34,7 @@ class OptionTableTest : public testing::Test {
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
-    ParseOptions(static_cast<int>(arguments.size()), argv.data(), table, 6);
+    ParseOptions(static_cast<int>(arguments.size()), argv.data(), table.data(), kOptionCount);
   }
 };
 
@@ -71,25 +62,25 @@ TEST_F(OptionTableTest, FindOptionTakesTheFirstMatchingRow) {
 
 TEST_F(OptionTableTest, ParseOptionsTogglesEachGivenFlag) {
   Parse({"-su", "-NH", "-nr", "-fp", "-so"});
-  EXPECT_TRUE(searchUncompressed);
-  EXPECT_FALSE(showHeader);
-  EXPECT_FALSE(recursive);
-  EXPECT_TRUE(fullPath);
-  EXPECT_TRUE(summaryOnly);
-  EXPECT_TRUE(showSummary);
+  EXPECT_TRUE(flags.searchUncompressed);
+  EXPECT_FALSE(flags.showHeader);
+  EXPECT_FALSE(flags.recursive);
+  EXPECT_TRUE(flags.fullPath);
+  EXPECT_TRUE(flags.summaryOnly);
+  EXPECT_TRUE(flags.showSummary);
 }
 
 TEST_F(OptionTableTest, ParseOptionsTogglesBackAnOptionGivenTwice) {
   Parse({"-nr", "-nr", "-su", "-su", "-ns"});
-  EXPECT_TRUE(recursive);
-  EXPECT_FALSE(searchUncompressed);
-  EXPECT_FALSE(showSummary);
+  EXPECT_TRUE(flags.recursive);
+  EXPECT_FALSE(flags.searchUncompressed);
+  EXPECT_FALSE(flags.showSummary);
 }
 
 TEST_F(OptionTableTest, ParseOptionsLeavesArgumentsWithoutADashAlone) {
   Parse({"nr", "some/path", "", "su"});
-  EXPECT_TRUE(recursive);
-  EXPECT_FALSE(searchUncompressed);
+  EXPECT_TRUE(flags.recursive);
+  EXPECT_FALSE(flags.searchUncompressed);
 }
 
 using OptionTableDeathTest = OptionTableTest;

@@ -45,10 +45,8 @@ class OutOfMemoryTest : public testing::Test {
       tree.AddFile(file);
     }
     tree.AddDirectory("T");
-    for (const char* file : {"a.txt", "S/d.txt", "S/X/f.txt"}) {
-      std::string why;
-      if (!SetCompressedFlag((tree / file).string(), &why)) GTEST_SKIP() << why;
-    }
+    std::string why;
+    if (!SetCompressedFlags(tree.Root(), {"a.txt", "S/d.txt", "S/X/f.txt"}, &why)) GTEST_SKIP() << why;
     report = (reports / "counts").string();
     ::setenv("PACKHOUND_ALLOCATION_REPORT", report.c_str(), 1);
   }

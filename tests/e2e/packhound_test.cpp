@@ -8,10 +8,8 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "tests/support/compressed_flag.h"
-#include "tests/support/process_runner.h"
-#include "tests/support/temp_tree.h"
-#include "tests/support/tool_runner.h"
+#include "tests/e2e/tree_run_test.h"
+#include "tests/support/output_lines.h"
 #include "tests/support/usage_text.h"
 
 namespace {
@@ -20,24 +18,6 @@ namespace fs = std::filesystem;
 
 const int kErrorStatus = PortExitStatus(-1);
 const std::string kSeparator(1, kPathSeparator);
-
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
-std::vector<std::string> Sorted(std::vector<std::string> lines) {
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
 
 std::string Joined(std::initializer_list<const char*> parts) {
   std::string path;
@@ -49,7 +29,7 @@ std::string Joined(std::initializer_list<const char*> parts) {
 //   a.txt (compressed)  b.txt
 //   S/d.txt (compressed)  S/e.txt  S/X/f.txt (compressed)
 //   T/ (empty)
-class PackhoundTest : public testing::Test {
+class PackhoundTest : public TreeRunTest {
  protected:
   void SetUp() override {
     tree.AddFile("a.txt");
@@ -60,30 +40,14 @@ class PackhoundTest : public testing::Test {
     tree.AddDirectory("T");
   }
 
-  // Marks the files or skips the test where the file system cannot mark them.
-  void Compress(std::initializer_list<const char*> files) {
-    for (const char* file : files) {
-      std::string why;
-      if (!SetCompressedFlag((tree / file).string(), &why)) GTEST_SKIP() << why;
-    }
-  }
   void CompressTheThree() { Compress({"a.txt", "S/d.txt", "S/X/f.txt"}); }
-
-  ProcessResult Run(const std::vector<std::string>& arguments,
-                    OutputTarget output = OutputTarget::kCaptured) {
-    ToolLaunch launch;
-    launch.output = output;
-    return RunTool(PACKHOUND_PATH, arguments, tree.Root().string(), launch);
-  }
-
-  TempTree tree;
 };
 
 TEST_F(PackhoundTest, NoArgumentsSearchesTheCurrentDirectoryRecursively) {
   CompressTheThree();
   if (IsSkipped()) return;
   const ProcessResult run = Run({});
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = OutputLines(run.out);
   ASSERT_EQ(lines.size(), 5u) << run.out;
   EXPECT_EQ(lines[0], "Recursive search of . for compressed files.");
   // A directory's own files come before anything of its subdirectories.
@@ -99,11 +63,11 @@ TEST_F(PackhoundTest, UncompressedSearchListsTheOtherFiles) {
   CompressTheThree();
   if (IsSkipped()) return;
   const ProcessResult run = Run({"-su"});
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = OutputLines(run.out);
   ASSERT_EQ(lines.size(), 4u) << run.out;
   EXPECT_EQ(lines[0], "Recursive search of . for uncompressed files.");
-  EXPECT_EQ(Sorted({lines[1], lines[2]}),
-            Sorted({Joined({".", "b.txt"}), Joined({".", "S", "e.txt"})}));
+  EXPECT_EQ(SortedLines({lines[1], lines[2]}),
+            SortedLines({Joined({".", "b.txt"}), Joined({".", "S", "e.txt"})}));
   EXPECT_EQ(lines[3], "Found 2 uncompressed files in 5 items examined. ");
   EXPECT_EQ(run.exitStatus, 2);
 }
@@ -111,19 +75,19 @@ TEST_F(PackhoundTest, UncompressedSearchListsTheOtherFiles) {
 TEST_F(PackhoundTest, LinesEndAsThePlatformEndsThem) {
   const ProcessResult run = Run({"-su", "-nr"});
   std::string expected;
-  for (const std::string& line : Lines(run.out)) expected += line + kNativeLineEnd;
+  for (const std::string& line : OutputLines(run.out)) expected += line + kNativeLineEnd;
   EXPECT_EQ(run.rawOut, expected);
-  EXPECT_EQ(Lines(run.out).size(), 4u);
+  EXPECT_EQ(OutputLines(run.out).size(), 4u);
 }
 
 TEST_F(PackhoundTest, WithNothingCompressedTheUncompressedSearchListsEveryFile) {
   const ProcessResult run = Run({"-su"});
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = OutputLines(run.out);
   ASSERT_EQ(lines.size(), 7u) << run.out;
   EXPECT_EQ(lines[0], "Recursive search of . for uncompressed files.");
-  EXPECT_EQ(Sorted({lines[1], lines[2]}), Sorted({Joined({".", "a.txt"}), Joined({".", "b.txt"})}));
-  EXPECT_EQ(Sorted({lines[3], lines[4]}),
-            Sorted({Joined({".", "S", "d.txt"}), Joined({".", "S", "e.txt"})}));
+  EXPECT_EQ(SortedLines({lines[1], lines[2]}), SortedLines({Joined({".", "a.txt"}), Joined({".", "b.txt"})}));
+  EXPECT_EQ(SortedLines({lines[3], lines[4]}),
+            SortedLines({Joined({".", "S", "d.txt"}), Joined({".", "S", "e.txt"})}));
   EXPECT_EQ(lines[5], Joined({".", "S", "X", "f.txt"}));
   EXPECT_EQ(lines[6], "Found 5 uncompressed files in 5 items examined. ");
   EXPECT_EQ(run.exitStatus, 5);
@@ -159,7 +123,7 @@ TEST_F(PackhoundTest, RecursionOptionTogglesAndTogglesBack) {
                           "\nFound 1 compressed files in 2 items examined. \n");
   EXPECT_EQ(once.exitStatus, 1);
   const ProcessResult twice = Run({"-nr", "-NR"});
-  EXPECT_EQ(Lines(twice.out).front(), "Recursive search of . for compressed files.");
+  EXPECT_EQ(OutputLines(twice.out).front(), "Recursive search of . for compressed files.");
   EXPECT_EQ(twice.exitStatus, 3);
 }
 
@@ -172,7 +136,7 @@ TEST_F(PackhoundTest, SummaryOnlyAndNoSummaryConflictUnlessToggledBack) {
   EXPECT_EQ(conflict.exitStatus, kErrorStatus);
 
   const ProcessResult escaped = Run({"-ns", "-so", "-so"});
-  const std::vector<std::string> lines = Lines(escaped.out);
+  const std::vector<std::string> lines = OutputLines(escaped.out);
   ASSERT_EQ(lines.size(), 4u) << escaped.out;
   EXPECT_EQ(lines[0], "Recursive search of . for compressed files.");
   EXPECT_EQ(lines[3], Joined({".", "S", "X", "f.txt"}));
@@ -203,7 +167,7 @@ TEST_F(PackhoundTest, FullPathOptionConvertsARelativePath) {
   if (IsSkipped()) return;
   const std::string root = fs::canonical(tree.Root()).string();
   const ProcessResult run = Run({"-fp", "S"});
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = OutputLines(run.out);
   ASSERT_EQ(lines.size(), 4u) << run.out;
   EXPECT_EQ(lines[0], "Recursive search of " + root + kSeparator + "S for compressed files.");
   EXPECT_EQ(lines[1], root + kSeparator + Joined({"S", "d.txt"}));
@@ -213,11 +177,11 @@ TEST_F(PackhoundTest, FullPathOptionConvertsARelativePath) {
 TEST_F(PackhoundTest, FullPathOptionWithoutAPathConvertsTheCurrentDirectory) {
   const std::string root = fs::canonical(tree.Root()).string();
   const ProcessResult run = Run({"-fp", "-su", "-nr"});
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = OutputLines(run.out);
   ASSERT_EQ(lines.size(), 4u) << run.out;
   EXPECT_EQ(lines[0], "Nonrecursive search of " + root + " for uncompressed files.");
-  EXPECT_EQ(Sorted({lines[1], lines[2]}),
-            Sorted({root + kSeparator + "a.txt", root + kSeparator + "b.txt"}));
+  EXPECT_EQ(SortedLines({lines[1], lines[2]}),
+            SortedLines({root + kSeparator + "a.txt", root + kSeparator + "b.txt"}));
 }
 
 TEST_F(PackhoundTest, AMissingPathIsSearchedAsEmpty) {
@@ -259,7 +223,7 @@ TEST_F(PackhoundTest, ALongRejectedOptionIsQuotedWhole) {
 
 TEST_F(PackhoundTest, AnEmptyPathSearchesTheRootWithAnEmptyHeader) {
   const ProcessResult run = Run({"", "-nr", "-so"});
-  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> lines = OutputLines(run.out);
   ASSERT_EQ(lines.size(), 2u) << run.out;
   EXPECT_EQ(lines[0], "Nonrecursive search of  for compressed files.");
   // The root holds at least one directory but perhaps no file: only the form is sure.

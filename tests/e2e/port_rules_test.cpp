@@ -3,33 +3,21 @@
 
 #include <string>
 
-#include "tests/support/compressed_flag.h"
-#include "tests/support/process_runner.h"
-#include "tests/support/temp_tree.h"
-#include "tests/support/tool_runner.h"
+#include "tests/e2e/tree_run_test.h"
 
 namespace {
 
-class PortRulesTest : public testing::Test {
+class PortRulesTest : public TreeRunTest {
  protected:
   // count files, marked compressed when asked (or the test is skipped).
   void AddFiles(const std::string& directory, int count, const std::string& stem, bool compressed) {
+    std::vector<std::string> names;
     for (int i = 0; i < count; ++i) {
-      const std::string name = directory + "/" + stem + std::to_string(i);
-      tree.AddFile(name);
-      std::string why;
-      if (compressed && !SetCompressedFlag((tree / name).string(), &why)) GTEST_SKIP() << why;
+      names.push_back(directory + "/" + stem + std::to_string(i));
+      tree.AddFile(names.back());
     }
+    if (compressed) Compress(names);
   }
-
-  ProcessResult Run(const std::vector<std::string>& arguments,
-                    OutputTarget output = OutputTarget::kCaptured) {
-    ToolLaunch launch;
-    launch.output = output;
-    return RunTool(PACKHOUND_PATH, arguments, tree.Root().string(), launch);
-  }
-
-  TempTree tree;
 };
 
 TEST_F(PortRulesTest, ExitStatusStopsAt254WhileTheSummaryKeepsTheCount) {

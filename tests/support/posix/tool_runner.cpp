@@ -3,12 +3,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <exception>
 #include <sstream>
 
 namespace {
 
-constexpr char kDeadlineNotice[] = "timeout: sending signal";
 constexpr int kWrappedSlowdown = 20;
 
 // The first word as an absolute path, looked up in PATH when it has no slash.
@@ -43,23 +41,6 @@ std::vector<std::string> ToolCommand(const std::string& tool, const ToolLaunch& 
   command.insert(command.end(), wrapper.begin(), wrapper.end());
   command.push_back(tool);
   return command;
-}
-
-ProcessResult RunTool(const std::string& tool, const std::vector<std::string>& arguments,
-                      const std::string& workingDirectory, const ToolLaunch& launch) {
-  std::vector<std::string> command = ToolCommand(tool, launch);
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  const std::string program = command.front();
-  command.erase(command.begin());
-  ProcessResult result;
-  try {
-    result = RunProcess(program, command, workingDirectory, launch.output);
-  } catch (const std::exception& e) {
-    result.err = e.what();
-    return result;
-  }
-  if (result.err.find(kDeadlineNotice) != std::string::npos) result.exitStatus = -1;
-  return result;
 }
 
 std::vector<std::string> AsNobody() {

@@ -8,13 +8,4 @@ std::vector<std::string> ToolCommand(const std::string& tool, const ToolLaunch& 
   return command;
 }
 
-ProcessResult RunTool(const std::string& tool, const std::vector<std::string>& arguments,
-                      const std::string& workingDirectory, const ToolLaunch& launch) {
-  std::vector<std::string> command = ToolCommand(tool, launch);
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  const std::string program = command.front();
-  command.erase(command.begin());
-  return RunProcess(program, command, workingDirectory, launch.output);
-}
-
 std::vector<std::string> AsNobody() { return {}; }
