@@ -29,7 +29,9 @@ function(packhound_add_fuzz_targets engine)
 
   # The inputs are wrapped in ELF files as the tests write them.
   add_executable(version${suffix}
-    ${dir}/version_fuzzer.cpp ${PROJECT_SOURCE_DIR}/tests/platform/elf_fixture.cpp ${main})
+    ${dir}/version_fuzzer.cpp ${PROJECT_SOURCE_DIR}/tests/platform/elf_fixture.cpp
+    ${PROJECT_SOURCE_DIR}/tests/support/temp_tree.cpp
+    ${PROJECT_SOURCE_DIR}/tests/support/posix/remove_tree.cpp ${main})
   target_link_libraries(version${suffix} PRIVATE packhound_version packhound_platform_version)
 
   if(engine STREQUAL "libfuzzer")

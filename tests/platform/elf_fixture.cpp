@@ -18,19 +18,8 @@ static_assert(kSectionType == offsetof(Elf64_Shdr, sh_type));
 static_assert(kSectionOffset == offsetof(Elf64_Shdr, sh_offset));
 static_assert(kSectionSize == offsetof(Elf64_Shdr, sh_size));
 
-TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "packhound-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("no temporary folder");
-  path = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
-}
-
 std::string TempFolder::Write(const std::string& name, const Bytes& bytes) const {
-  const std::filesystem::path file = path / name;
+  const std::filesystem::path file = Path() / name;
   std::filesystem::create_directories(file.parent_path());
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -40,7 +29,7 @@ std::string TempFolder::Write(const std::string& name, const Bytes& bytes) const
 }
 
 std::string TempFolder::MakeFifo(const std::string& name) const {
-  const std::string file = (path / name).string();
+  const std::string file = (Path() / name).string();
   if (::mkfifo(file.c_str(), 0600) != 0) throw std::runtime_error("cannot make " + file);
   return file;
 }

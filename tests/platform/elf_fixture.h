@@ -1,5 +1,5 @@
 // Fixture files for the version services and their reader: a temporary folder
-// removed with its contents, and minimal ELF files that carry a version
+// to write them in, and minimal ELF files that carry a version
 // resource, or something posing as one, in a named section.
 #pragma once
 
@@ -13,25 +13,18 @@
 #include <vector>
 
 #include "platform/posix/version_resource_format.h"
+#include "tests/support/temp_tree.h"
 
 namespace elf_fixture {
 
 using Bytes = std::vector<unsigned char>;
 
-class TempFolder {
+class TempFolder : public TempTree {
  public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::filesystem::path& Path() const { return path; }
+  const std::filesystem::path& Path() const { return Root(); }
   // Both answer the path of the file made inside the folder.
   std::string Write(const std::string& name, const Bytes& bytes) const;
   std::string MakeFifo(const std::string& name) const;
-
- private:
-  std::filesystem::path path;
 };
 
 // The resource the build would embed for these strings under the table key.

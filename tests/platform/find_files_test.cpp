@@ -21,27 +21,19 @@
 #include "find/compressed_file_finder.h"
 #include "find/search_tally.h"
 #include "platform/win32.h"
-#include "tests/support/remove_tree.h"
+#include "tests/support/temp_tree.h"
 
 namespace {
 
 using ::testing::UnorderedElementsAreArray;
 
-// A temporary folder, removed with everything in it (whatever its modes) on destruction.
-class TempTree {
+// A temporary tree with the few ways of filling it these cases need.
+class FindTree : public TempTree {
  public:
-  // Under base, which must exist.
-  explicit TempTree(const std::string& base = "/tmp") {
-    std::string pattern = base + "/packhound-find-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-    root = pattern;
-  }
-  ~TempTree() { RemoveTree(root); }
-  TempTree(const TempTree&) = delete;
-  TempTree& operator=(const TempTree&) = delete;
+  using TempTree::TempTree;
 
   std::string Path(const std::string& relative = "") const {
-    return relative.empty() ? root : root + "/" + relative;
+    return relative.empty() ? Root().string() : (Root() / relative).string();
   }
   void Dir(const std::string& relative, mode_t mode = 0755) const {
     ASSERT_EQ(::mkdir(Path(relative).c_str(), mode), 0) << relative << ": " << std::strerror(errno);
@@ -55,9 +47,6 @@ class TempTree {
   void Link(const std::string& relative, const std::string& target) const {
     ASSERT_EQ(::symlink(target.c_str(), Path(relative).c_str()), 0) << std::strerror(errno);
   }
-
- private:
-  std::string root;
 };
 
 // Every record one search lists, in the order listed. The search must end
@@ -92,7 +81,7 @@ std::uint64_t Ticks(const FILETIME& time) {
 }
 
 TEST(FindFilesTest, RecordsDescribeFilesDirectoriesAndLinks) {
-  TempTree tree;
+  FindTree tree;
   tree.File("plain", 5000);
   tree.Dir("dir");
   tree.Link("tofile", "plain");
@@ -128,7 +117,7 @@ TEST(FindFilesTest, RecordsDescribeFilesDirectoriesAndLinks) {
 }
 
 TEST(FindFilesTest, SizesAndTimesAreThePlatformsOwn) {
-  TempTree tree;
+  FindTree tree;
   tree.File("big", (5LL << 30) + 7);  // sparse
   tree.File("epoch");
   const struct timespec times[2] = {{1, 500}, {0, 0}};  // access, modification
@@ -167,7 +156,7 @@ TEST(FindFilesTest, TimesOutsideTheRecordsRangeComeOutAsItsEnds) {
   // tmpfs keeps whatever 64-bit second count it is given; most disks clamp.
   struct stat shm;
   if (::stat("/dev/shm", &shm) != 0 || !S_ISDIR(shm.st_mode)) GTEST_SKIP() << "no /dev/shm";
-  TempTree tree("/dev/shm");
+  FindTree tree("/dev/shm");
   tree.File("far");
   const struct timespec times[2] = {{-20000000000, 0}, {INT64_MAX - 5, 999999999}};
   ASSERT_EQ(::utimensat(AT_FDCWD, tree.Path("far").c_str(), times, 0), 0);
@@ -182,7 +171,7 @@ TEST(FindFilesTest, TimesOutsideTheRecordsRangeComeOutAsItsEnds) {
 }
 
 TEST(FindFilesTest, AFileMarkedCompressedCarriesTheCompressedBitAndNoOther) {
-  TempTree tree;
+  FindTree tree;
   tree.File("packed");
   tree.File("plain");
   const std::string refusal = MarkCompressed(tree.Path("packed"));
@@ -214,7 +203,7 @@ TEST(FindFilesTest, AMountRootIsAReparsePointWithTheMountPointTag) {
 }
 
 TEST(FindFilesTest, PatternsFollowTheWildcardRules) {
-  TempTree tree;
+  FindTree tree;
   for (const char* name : {"a.txt", "B.TXT", "noext", "x.tar.gz", ".hidden", "ab"}) tree.File(name);
   const std::vector<std::string> all = {".",     "..",       "a.txt",   "B.TXT",
                                         "noext", "x.tar.gz", ".hidden", "ab"};
@@ -243,7 +232,7 @@ TEST(FindFilesTest, PatternsFollowTheWildcardRules) {
 }
 
 TEST(FindFilesTest, NothingToOpenOrNothingMatchingGivesNoHandle) {
-  TempTree tree;
+  FindTree tree;
   tree.File("file");
   const struct {
     const char* name;
@@ -266,7 +255,7 @@ TEST(FindFilesTest, NothingToOpenOrNothingMatchingGivesNoHandle) {
 }
 
 TEST(FindFilesTest, ADirectoryDeeperThanTheLongestPathIsListedAllTheSame) {
-  TempTree tree;
+  FindTree tree;
   // Built relative to each level, since the whole path is too long for one call.
   const std::string name(200, 'n');
   std::string relative;
@@ -295,7 +284,7 @@ TEST(FindFilesTest, ADirectoryDeeperThanTheLongestPathIsListedAllTheSame) {
 }
 
 TEST(FindFilesTest, AnEndedSearchStaysEndedAndAHandleClosesOnce) {
-  TempTree tree;
+  FindTree tree;
   WIN32_FIND_DATAA record;
   const HANDLE handle = FindFirstFileA(tree.Path("*").c_str(), &record);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
@@ -319,7 +308,7 @@ TEST(FindFilesTest, AnEndedSearchStaysEndedAndAHandleClosesOnce) {
 // A handle that was closed, or was never answered, is refused without harm,
 // even when its slot now holds another search, which goes on undisturbed.
 TEST(FindFilesTest, StaleAndMadeUpHandlesAreRefusedAndLeaveOpenSearchesAlone) {
-  TempTree tree;
+  FindTree tree;
   for (const char* name : {"one", "two", "three"}) tree.File(name);
   WIN32_FIND_DATAA record;
   const HANDLE closed = FindFirstFileA(tree.Path("*").c_str(), &record);
@@ -366,7 +355,7 @@ TEST(FindFilesTest, StaleAndMadeUpHandlesAreRefusedAndLeaveOpenSearchesAlone) {
 // More searches open at once than the first blocks of handles hold: each
 // lists its own directory, whatever order they are read in.
 TEST(FindFilesTest, ManySearchesOpenAtOnceEachListTheirOwn) {
-  TempTree tree;
+  FindTree tree;
   constexpr int kSearches = 300;
   std::vector<HANDLE> handles;
   std::vector<std::vector<std::string>> names(kSearches);
@@ -398,7 +387,7 @@ TEST(FindFilesTest, ManySearchesOpenAtOnceEachListTheirOwn) {
 }
 
 TEST(FindFilesTest, UnusualNamesComeBackByteForByte) {
-  TempTree tree;
+  FindTree tree;
   const std::vector<std::string> names = {"with space",         "new\nline", "back\\slash",
                                           "\xff\xfe not utf-8", "star*and?", "tab\there",
                                           std::string(255, 'n')};
@@ -409,7 +398,7 @@ TEST(FindFilesTest, UnusualNamesComeBackByteForByte) {
 }
 
 TEST(FindFilesTest, AListingLargerThanOneBatchComesBackWhole) {
-  TempTree tree;
+  FindTree tree;
   std::vector<std::string> expected = {".", ".."};
   for (int i = 0; i < 1500; ++i) {
     // About 230 bytes of listing each: several 64 KiB batches in all.
@@ -432,7 +421,7 @@ DWORD ExaminedBelow(const std::string& directory, int mode) {
 }
 
 TEST(FindFilesTest, TheSearchCountsLinksToFilesAndFollowsNoDirectoryLink) {
-  TempTree tree;
+  FindTree tree;
   tree.Dir("sub");
   tree.File("sub/one");
   tree.File("sub/two");
@@ -458,7 +447,7 @@ constexpr int kDepth = 400;
 }
 
 TEST(FindFilesTest, AVeryDeepTreeIsSearchedWholeUnderALowDescriptorLimit) {
-  TempTree tree;
+  FindTree tree;
   std::string relative;
   for (int level = 0; level < kDepth; ++level) {
     relative += relative.empty() ? "d" : "/d";
@@ -480,7 +469,7 @@ void BecomeOrdinaryUser() {
   }
 }
 
-[[noreturn]] void SearchWithoutSearchRights(const TempTree& tree) {
+[[noreturn]] void SearchWithoutSearchRights(const FindTree& tree) {
   BecomeOrdinaryUser();
   const std::vector<std::string> names = Names(List(tree.Path("listonly/*")));
   WIN32_FIND_DATAA record;
@@ -494,7 +483,7 @@ void BecomeOrdinaryUser() {
 }
 
 TEST(FindFilesTest, ADirectoryThatCanBeListedButNotSearchedIsEmpty) {
-  TempTree tree;
+  FindTree tree;
   ::chmod(tree.Path().c_str(), 0755);  // nobody must reach what is inside
   tree.File("top");
   tree.Dir("listonly");

@@ -7,7 +7,8 @@
 
 class TempTree {
  public:
-  TempTree();
+  // Under base, which must exist: the system's temporary folder when empty.
+  explicit TempTree(const std::filesystem::path& base = {});
   ~TempTree();
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
