@@ -41,8 +41,7 @@ void CompressedFileFinder::WriteListingLine(const char* name) {
   const char* directoryText = currentDirectory;
   const std::size_t directoryLength = static_cast<std::size_t>(currentDirectory.GetLength());
   const std::size_t nameLength = std::strlen(name);
-  const bool addSeparator =
-      directoryLength == 0 || directoryText[directoryLength - 1] != kPathSeparator;
+  const bool addSeparator = NeedsSeparator(directoryText, directoryLength);
   const std::size_t separatorLength = addSeparator ? 1 : 0;
   const std::size_t length = directoryLength + separatorLength + nameLength + 1;
 

@@ -119,8 +119,7 @@ bool DirectoryFinder::RecurseInto(const char* path) {
 CString DirectoryFinder::JoinPath(const char* directoryText, const char* name) {
   const std::size_t directoryLength = std::strlen(directoryText != nullptr ? directoryText : "");
   const std::size_t nameLength = std::strlen(name != nullptr ? name : "");
-  const bool addSeparator =
-      directoryLength == 0 || directoryText[directoryLength - 1] != kPathSeparator;
+  const bool addSeparator = NeedsSeparator(directoryText, directoryLength);
   const std::size_t length = directoryLength + (addSeparator ? 1 : 0) + nameLength;
 
   // Formed in one exact allocation; a path too long for a CString is as lost as an unallocated one.

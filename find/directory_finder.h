@@ -3,6 +3,8 @@
 // treats every other subdirectory according to its recursion mode.
 #pragma once
 
+#include <cstddef>
+
 #include "find/file_finder.h"
 #include "find/finder_sink.h"
 #include "find/found_item.h"
@@ -34,6 +36,12 @@ class DirectoryFinder : public FileFinder {
   // Searches one subdirectory with a child finder that inherits pattern,
   // mode and sink.
   virtual bool RecurseInto(const char* path);
+
+  // Whether a name joined to the first length characters of directoryText
+  // needs the separator in between: always, unless they end in one.
+  static bool NeedsSeparator(const char* directoryText, std::size_t length) noexcept {
+    return length == 0 || directoryText[length - 1] != kPathSeparator;
+  }
 
   // directory, the separator unless directory already ends in one, then name.
   // Throws HResultException (E_OUTOFMEMORY) when the path cannot be formed.

@@ -1,49 +1,12 @@
 // The directory service failing for want of memory, which the engine must
-// not take for a directory that is empty or has ended. A stand-in service of
-// its own: the fake of the other engine tests answers only "not found".
+// not take for a directory that is empty or has ended.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <optional>
-#include <string>
 
 #include "find/directory_finder.h"
 #include "find/hresult_exception.h"
-#include "platform/win32.h"
-
-namespace {
-
-// How the service answers for the directory the test names: its first call
-// fails with firstError, or it hands out one entry and then fails with
-// nextError.
-DWORD firstError = 0;
-DWORD nextError = ERROR_NO_MORE_FILES;
-int openSearches = 0;
-HANDLE const kHandle = reinterpret_cast<HANDLE>(0x1000);
-
-}  // namespace
-
-HANDLE FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA findData) {
-  if (firstError != 0) {
-    SetLastError(firstError);
-    return INVALID_HANDLE_VALUE;
-  }
-  *findData = WIN32_FIND_DATAA{};
-  findData->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
-  std::strcpy(findData->cFileName, "first");
-  ++openSearches;
-  return kHandle;
-}
-
-BOOL FindNextFileA(HANDLE, LPWIN32_FIND_DATAA) {
-  SetLastError(nextError);
-  return FALSE;
-}
-
-BOOL FindClose(HANDLE) {
-  --openSearches;
-  return TRUE;
-}
+#include "tests/support/fake_find.h"
 
 namespace {
 
@@ -68,8 +31,8 @@ Outcome Enumerate() {
 TEST(DirectoryFinderMemoryTest, OnlyAServiceOutOfMemoryRaisesTheOthersEndTheDirectory) {
   const struct {
     const char* name;
-    DWORD firstError;
-    DWORD nextError;
+    DWORD openError;  // 0: the directory opens, with one entry
+    DWORD endError;
     std::optional<bool> first;
     std::optional<bool> next;
   } rows[] = {
@@ -81,12 +44,16 @@ TEST(DirectoryFinderMemoryTest, OnlyAServiceOutOfMemoryRaisesTheOthersEndTheDire
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    firstError = row.firstError;
-    nextError = row.nextError;
+    FakeFind fake;
+    if (row.openError != 0) {
+      fake.AddUnopenableDirectory("dir", row.openError);
+    } else {
+      fake.AddDirectory("dir", {FakeFile("first")}, row.endError);
+    }
     const Outcome outcome = Enumerate();
     EXPECT_EQ(outcome.first, row.first);
     EXPECT_EQ(outcome.next, row.next);
-    EXPECT_EQ(openSearches, 0) << "a search left open";
+    EXPECT_EQ(fake.OpenHandles(), 0) << "a search left open";
   }
 }
 

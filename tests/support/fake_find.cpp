@@ -51,8 +51,13 @@ FakeFind::~FakeFind() {
   current = enclosing;
 }
 
-void FakeFind::AddDirectory(const std::string& path, std::vector<FakeEntry> entries) {
-  directories.push_back({path, std::move(entries)});
+void FakeFind::AddDirectory(const std::string& path, std::vector<FakeEntry> entries,
+                            DWORD endError) {
+  directories.push_back({path, std::move(entries), endError, 0});
+}
+
+void FakeFind::AddUnopenableDirectory(const std::string& path, DWORD error) {
+  directories.push_back({path, {}, ERROR_NO_MORE_FILES, error});
 }
 
 std::vector<std::string> FakeFind::Specifications() const {
@@ -108,10 +113,13 @@ HANDLE FakeFind::FindFirst(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     return INVALID_HANDLE_VALUE;
   }
   const long index = Lookup(fileName);
-  if (index < 0 || directories[static_cast<std::size_t>(index)].entries.empty() ||
+  const Directory* directory = index < 0 ? nullptr : &directories[static_cast<std::size_t>(index)];
+  if (directory == nullptr || directory->openError != 0 || directory->entries.empty() ||
       searches.size() == searches.capacity()) {
     Record(FakeCall::kFindFirst, INVALID_HANDLE_VALUE, FALSE, fileName);
-    SetLastError(index < 0 ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+    SetLastError(directory == nullptr        ? ERROR_PATH_NOT_FOUND
+                 : directory->openError != 0 ? directory->openError
+                                             : ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   searches.push_back({static_cast<std::size_t>(index), 0, false, false});
@@ -135,7 +143,8 @@ BOOL FakeFind::FindNext(HANDLE findFile, LPWIN32_FIND_DATAA findData) {
   if (entries == nullptr || search->next >= entries->size()) {
     if (search != nullptr) search->ended = true;
     Record(FakeCall::kFindNext, findFile, FALSE, nullptr);
-    SetLastError(search != nullptr ? ERROR_NO_MORE_FILES : ERROR_INVALID_HANDLE);
+    SetLastError(search != nullptr ? directories[search->directory].endError
+                                   : ERROR_INVALID_HANDLE);
     return FALSE;
   }
   const FakeEntry& entry = (*entries)[search->next++];

@@ -47,8 +47,12 @@ class FakeFind {
 
   // A specification names the directory whose path is what stands before its
   // last separator, with or without that separator. A directory without
-  // entries cannot be opened, like one never added.
-  void AddDirectory(const std::string& path, std::vector<FakeEntry> entries);
+  // entries cannot be opened, like one never added. After the last entry,
+  // FindNextFileA answers FALSE with endError as the last error.
+  void AddDirectory(const std::string& path, std::vector<FakeEntry> entries,
+                    DWORD endError = ERROR_NO_MORE_FILES);
+  // A directory that FindFirstFileA refuses with error.
+  void AddUnopenableDirectory(const std::string& path, DWORD error);
 
   const std::vector<FakeCall>& Calls() const { return calls; }
   std::vector<std::string> Specifications() const;  // of FindFirstFileA, in order
@@ -63,6 +67,8 @@ class FakeFind {
   struct Directory {
     std::string path;
     std::vector<FakeEntry> entries;
+    DWORD endError;
+    DWORD openError;  // 0 when the directory opens
   };
   struct Search {
     std::size_t directory;  // index into directories
