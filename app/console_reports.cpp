@@ -16,8 +16,8 @@ void EndLine() { std::cout << '\n' << std::flush; }
 
 void ShowUsage(const OptionEntry* table, int count) {
   const VersionInfo version;
-  std::cout << kProgramName << " Version " << static_cast<const char*>(version.GetDottedFileVersion())
-            << " By Mistlake";
+  std::cout << kProgramName << " Version "
+            << static_cast<const char*>(version.GetDottedFileVersion()) << " By Mistlake";
   EndLine();
   EndLine();
   std::cout << kProgramName << " [-u] [path] [-su] [-nr] [-nh] [[-ns] | [-so]] [-fp]";
@@ -29,8 +29,8 @@ void ShowUsage(const OptionEntry* table, int count) {
   std::cout << "     path\tis the starting path (defaults to current working directory.)";
   EndLine();
   for (int row = 0; row < count; ++row) {
-    std::cout << "     " << table[row].name << "\t\t" << table[row].description << " (Default: "
-              << (table[row].defaultOn ? "ON" : "OFF") << ")";
+    std::cout << "     " << table[row].name << "\t\t" << table[row].description
+              << " (Default: " << (table[row].defaultOn ? "ON" : "OFF") << ")";
     EndLine();
   }
   EndLine();

@@ -6,6 +6,8 @@
 #include "platform/win32.h"
 
 void FatalError(const char* message, int exitCode) {
-  std::cerr << "Packhound" << ": " << message << "; cannot continue." << '\n' << std::flush;
+  std::cerr << "Packhound"
+            << ": " << message << "; cannot continue." << '\n'
+            << std::flush;
   std::exit(PortExitStatus(exitCode));
 }

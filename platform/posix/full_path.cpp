@@ -76,7 +76,8 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR*
     return 0;
   }
   const DWORD length = static_cast<DWORD>(full.size());
-  if (buffer == nullptr || length >= bufferLength) return length + 1;  // room needed, terminator included
+  if (buffer == nullptr || length >= bufferLength)
+    return length + 1;  // room needed, terminator included
   std::memcpy(buffer, full.c_str(), static_cast<std::size_t>(length) + 1);
   if (filePart != nullptr) {
     char* lastSeparator = std::strrchr(buffer, '/');

@@ -8,8 +8,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <shlwapi.h>
+#include <windows.h>
 
 // Path separator of this platform's file names.
 inline constexpr char kPathSeparator = '\\';

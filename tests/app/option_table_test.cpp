@@ -43,9 +43,9 @@ TEST_F(OptionTableTest, FindOptionMatchesANamePrefixIgnoringCase) {
     const char* text;
     int row;
   } rows[] = {
-      {"nr", 0},   {"NR", 0},    {"Nr", 0}, {"nR", 0}, {"nrfoo", 0}, {"su", 1}, {"sofar", 4},
-      {"FP", 5},   {"nh", 2},    {"ns", 3}, {"n", -1}, {"s", -1},    {"x", -1}, {"", -1},
-      {"-nr", -1}, {"n r", -1},
+      {"nr", 0},    {"NR", 0}, {"Nr", 0},   {"nR", 0},   {"nrfoo", 0}, {"su", 1},
+      {"sofar", 4}, {"FP", 5}, {"nh", 2},   {"ns", 3},   {"n", -1},    {"s", -1},
+      {"x", -1},    {"", -1},  {"-nr", -1}, {"n r", -1},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.text);
@@ -56,7 +56,8 @@ TEST_F(OptionTableTest, FindOptionMatchesANamePrefixIgnoringCase) {
 TEST_F(OptionTableTest, FindOptionTakesTheFirstMatchingRow) {
   bool first = false;
   bool second = false;
-  const OptionEntry overlapping[2] = {{"s", &first, false, "short"}, {"su", &second, false, "long"}};
+  const OptionEntry overlapping[2] = {{"s", &first, false, "short"},
+                                      {"su", &second, false, "long"}};
   EXPECT_EQ(FindOption(overlapping, 2, "su"), &overlapping[0]);
 }
 
@@ -93,7 +94,8 @@ TEST_F(OptionTableDeathTest, ParseOptionsEndsTheProcessOnAnUnknownOption) {
       {{"-n"}, "Packhound: Unknown argument: n; cannot continue.\n"},
       {{"-x"}, "Packhound: Unknown argument: x; cannot continue.\n"},
       {{"-"}, "Packhound: Unknown argument: ; cannot continue.\n"},
-      {{"-su", "-Bogus text", "-nr"}, "Packhound: Unknown argument: Bogus text; cannot continue.\n"},
+      {{"-su", "-Bogus text", "-nr"},
+       "Packhound: Unknown argument: Bogus text; cannot continue.\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);

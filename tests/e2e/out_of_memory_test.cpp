@@ -46,7 +46,8 @@ class OutOfMemoryTest : public testing::Test {
     }
     tree.AddDirectory("T");
     std::string why;
-    if (!SetCompressedFlags(tree.Root(), {"a.txt", "S/d.txt", "S/X/f.txt"}, &why)) GTEST_SKIP() << why;
+    if (!SetCompressedFlags(tree.Root(), {"a.txt", "S/d.txt", "S/X/f.txt"}, &why))
+      GTEST_SKIP() << why;
     report = (reports / "counts").string();
     ::setenv("PACKHOUND_ALLOCATION_REPORT", report.c_str(), 1);
   }

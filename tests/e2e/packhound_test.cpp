@@ -85,7 +85,8 @@ TEST_F(PackhoundTest, WithNothingCompressedTheUncompressedSearchListsEveryFile) 
   const std::vector<std::string> lines = OutputLines(run.out);
   ASSERT_EQ(lines.size(), 7u) << run.out;
   EXPECT_EQ(lines[0], "Recursive search of . for uncompressed files.");
-  EXPECT_EQ(SortedLines({lines[1], lines[2]}), SortedLines({Joined({".", "a.txt"}), Joined({".", "b.txt"})}));
+  EXPECT_EQ(SortedLines({lines[1], lines[2]}),
+            SortedLines({Joined({".", "a.txt"}), Joined({".", "b.txt"})}));
   EXPECT_EQ(SortedLines({lines[3], lines[4]}),
             SortedLines({Joined({".", "S", "d.txt"}), Joined({".", "S", "e.txt"})}));
   EXPECT_EQ(lines[5], Joined({".", "S", "X", "f.txt"}));
@@ -95,8 +96,15 @@ TEST_F(PackhoundTest, WithNothingCompressedTheUncompressedSearchListsEveryFile) 
 
 TEST_F(PackhoundTest, AUsageRequestWinsWhereverItStands) {
   const std::vector<std::vector<std::string>> commandLines = {
-      {"-u"},    {"-U"},           {"-?"},  {"-usage"},       {"-?x"},
-      {"-bogus", "-u"}, {"-ns", "-so", "-u"}, {"-u", "-bogus"}, {"somewhere", "-U"},
+      {"-u"},
+      {"-U"},
+      {"-?"},
+      {"-usage"},
+      {"-?x"},
+      {"-bogus", "-u"},
+      {"-ns", "-so", "-u"},
+      {"-u", "-bogus"},
+      {"somewhere", "-U"},
   };
   for (const auto& arguments : commandLines) {
     SCOPED_TRACE(arguments.back());
@@ -132,7 +140,8 @@ TEST_F(PackhoundTest, SummaryOnlyAndNoSummaryConflictUnlessToggledBack) {
   if (IsSkipped()) return;
   const ProcessResult conflict = Run({"-ns", "-so"});
   EXPECT_EQ(conflict.out, "");
-  EXPECT_EQ(conflict.err, "Packhound: -so and -ns options are mutually exclusive; cannot continue.\n");
+  EXPECT_EQ(conflict.err,
+            "Packhound: -so and -ns options are mutually exclusive; cannot continue.\n");
   EXPECT_EQ(conflict.exitStatus, kErrorStatus);
 
   const ProcessResult escaped = Run({"-ns", "-so", "-so"});
@@ -209,8 +218,8 @@ TEST_F(PackhoundTest, RejectedOptionsEndWithTheTextQuotedAsTyped) {
     SCOPED_TRACE(row.message);
     const ProcessResult run = Run(row.arguments);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, std::string("Packhound: Unknown argument: ") + row.message +
-                           "; cannot continue.\n");
+    EXPECT_EQ(run.err,
+              std::string("Packhound: Unknown argument: ") + row.message + "; cannot continue.\n");
     EXPECT_EQ(run.exitStatus, kErrorStatus);
   }
 }

@@ -17,8 +17,8 @@ struct ProcessResult {
 };
 
 enum class OutputTarget {
-  kCaptured,  // standard output is read back
-  kClosed,    // standard output is closed before the program starts
+  kCaptured,    // standard output is read back
+  kClosed,      // standard output is closed before the program starts
   kFullDevice,  // every write to standard output fails for lack of room
 };
 

@@ -14,9 +14,9 @@ TempTree::TempTree(const std::filesystem::path& base) {
   static std::atomic<unsigned> sequence{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path candidate = (base.empty() ? fs::temp_directory_path() : base) /
-                               ("packhound-test-" + std::to_string(stamp) + "-" +
-                                std::to_string(sequence.fetch_add(1)));
+    const fs::path candidate =
+        (base.empty() ? fs::temp_directory_path() : base) /
+        ("packhound-test-" + std::to_string(stamp) + "-" + std::to_string(sequence.fetch_add(1)));
     std::error_code error;
     if (fs::create_directory(candidate, error)) {
       root = candidate;

@@ -21,7 +21,8 @@ bool SetCompressedFlag(const std::string& path, std::string* why) {
     done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
   }
   if (!done) {
-    *why = "the file system here refuses the compressed flag (" + std::string(std::strerror(errno)) + ")";
+    *why = "the file system here refuses the compressed flag (" +
+           std::string(std::strerror(errno)) + ")";
   }
   ::close(fd);
   return done;

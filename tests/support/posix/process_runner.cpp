@@ -76,7 +76,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   argv.push_back(nullptr);
 
   pid_t child = -1;
-  const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned =
+      ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (outPipe[1] >= 0) ::close(outPipe[1]);
   ::close(errPipe[1]);

@@ -12,8 +12,8 @@ bool SetCompressedFlag(const std::string& path, std::string* why) {
   }
   USHORT format = COMPRESSION_FORMAT_DEFAULT;
   DWORD returned = 0;
-  const BOOL done = DeviceIoControl(file, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr,
-                                    0, &returned, nullptr);
+  const BOOL done = DeviceIoControl(file, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0,
+                                    &returned, nullptr);
   const DWORD error = GetLastError();
   CloseHandle(file);
   if (!done) {

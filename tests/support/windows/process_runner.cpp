@@ -28,8 +28,10 @@ std::string Quote(const std::string& argument) {
       ++backslashes;
       continue;
     }
-    if (c == '"') quoted.append(backslashes * 2 + 1, '\\');
-    else quoted.append(backslashes, '\\');
+    if (c == '"')
+      quoted.append(backslashes * 2 + 1, '\\');
+    else
+      quoted.append(backslashes, '\\');
     backslashes = 0;
     quoted += c;
   }
@@ -42,7 +44,8 @@ std::string Drain(HANDLE pipe) {
   std::string text;
   char buffer[65536];
   DWORD read = 0;
-  while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+  while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0)
+    text.append(buffer, read);
   CloseHandle(pipe);
   return text;
 }
@@ -80,9 +83,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   startup.hStdOutput = outWrite;  // null when standard output is to be closed
   startup.hStdError = errWrite;
   PROCESS_INFORMATION process = {};
-  const BOOL started =
-      CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     workingDirectory.c_str(), &startup, &process);
+  const BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                      0, nullptr, workingDirectory.c_str(), &startup, &process);
   if (outWrite != nullptr) CloseHandle(outWrite);
   CloseHandle(errWrite);
   CloseHandle(nul);
