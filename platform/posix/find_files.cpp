@@ -5,6 +5,10 @@
 // the open directory (a symbolic link costs a second one, to learn whether
 // it leads to a directory); the pattern is matched before it, and nothing is
 // allocated. "." and ".." are described from the listing alone.
+//
+// When the walk may use more than one thread, listings come through the
+// read-ahead (read_ahead.h) instead, which reads them the same way on worker
+// threads before the walk asks for them.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,21 +24,16 @@
 #include <new>
 #include <utility>
 
+#include "platform/posix/directory_entries.h"
+#include "platform/posix/read_ahead.h"
 #include "platform/posix/wildcard.h"
 #include "platform/win32.h"
 
 namespace {
 
-constexpr std::size_t kBatchSize = 64 * 1024;
-constexpr std::size_t kMaxNameLength = 255;  // the longest name a POSIX file system holds
-constexpr DWORD kErrorTooManyOpenFiles = 4;  // the platform's ERROR_TOO_MANY_OPEN_FILES
-
-constexpr unsigned kStatxMask =
-    STATX_TYPE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
-// Never wait for the file system, never trigger an automount: a search only looks.
-constexpr int kStatxLookFlags = AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
-
 struct Search {
+  bool readAhead;  // the listing comes through the read-ahead, from cursor
+  read_ahead::Cursor cursor;
   int directoryFd;  // -1 once the listing is exhausted
   bool everyName;   // the pattern takes every name: no matching needed
   std::size_t patternLength;
@@ -119,9 +118,10 @@ Slot* FindSlot(HANDLE handle) {
   return &slot;
 }
 
-// Opens a search of directoryFd for names that match pattern, under a new
-// handle, and takes the descriptor over. INVALID_HANDLE_VALUE, with the
-// descriptor closed, when memory is short.
+// Opens a search of directoryFd (-1: one of the read-ahead's, begun by the
+// caller) for names that match pattern, under a new handle, and takes the
+// descriptor over. INVALID_HANDLE_VALUE, with the descriptor closed, when
+// memory is short.
 HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLength) {
   std::unique_lock<std::mutex> guard(slotLock);
   Slot* slot = TakeSlot();
@@ -135,10 +135,13 @@ HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLengt
   }
   if (slot == nullptr) {
     guard.unlock();
-    ::close(directoryFd);
+    if (directoryFd >= 0) ::close(directoryFd);
     return INVALID_HANDLE_VALUE;
   }
   Search& search = *slot->search;
+  search.readAhead = directoryFd < 0;
+  search.cursor = read_ahead::Cursor();
+  search.cursor.scratch = search.batch;
   search.directoryFd = directoryFd;
   search.everyName = MatchesEveryName(pattern, patternLength);
   search.patternLength = patternLength;
@@ -159,6 +162,7 @@ void CloseDirectory(Search& search) {
 // Closes the search open under handle; false when there is none.
 bool CloseSearch(HANDLE handle) {
   int directoryFd = -1;
+  read_ahead::Cursor cursor;
   {
     const std::lock_guard<std::mutex> guard(slotLock);
     Slot* slot = FindSlot(handle);
@@ -166,152 +170,18 @@ bool CloseSearch(HANDLE handle) {
     slot->handle.store(0, std::memory_order_release);
     slot->nextFree = std::exchange(freeSlots, slot);
     directoryFd = std::exchange(slot->search->directoryFd, -1);
+    cursor = std::exchange(slot->search->cursor, read_ahead::Cursor());
   }
   if (directoryFd >= 0) ::close(directoryFd);
+  read_ahead::End(cursor);
   return true;
-}
-
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EMFILE:
-    case ENFILE:
-      return kErrorTooManyOpenFiles;
-    default:  // ENOENT, ENOTDIR, ELOOP and the rest: the directory is not there to search
-      return ERROR_PATH_NOT_FOUND;
-  }
-}
-
-// 100-nanosecond ticks since 1601, the platform's time; earlier times are 0,
-// times too late for 64 bits the largest.
-FILETIME ToFileTime(const struct statx_timestamp& time) {
-  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
-  constexpr std::uint64_t kTicksPerSecond = 10000000;
-  constexpr std::uint64_t kLastSecond = (UINT64_MAX - kTicksPerSecond) / kTicksPerSecond;
-  // In unsigned arithmetic: no second count can overflow it.
-  const std::uint64_t seconds = static_cast<std::uint64_t>(time.tv_sec) + kSecondsFrom1601To1970;
-  const std::uint64_t ticks = time.tv_sec < -kSecondsFrom1601To1970 ? 0
-                              : seconds > kLastSecond
-                                  ? UINT64_MAX
-                                  : seconds * kTicksPerSecond + time.tv_nsec / 100;
-  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
-bool IsDotOrDotDot(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-bool HasAttribute(const struct statx& status, std::uint64_t attribute) {
-  return (status.stx_attributes_mask & attribute) != 0 && (status.stx_attributes & attribute) != 0;
-}
-
-// Describes "." or "..", which are always directories; nothing reads their
-// other attributes, so they need no statx.
-void DescribeDotEntry(const struct dirent64& entry, WIN32_FIND_DATAA& record) {
-  const bool directory = entry.d_type == DT_DIR || entry.d_type == DT_UNKNOWN;
-  record.dwFileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-  record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = FILETIME{0, 0};
-  record.nFileSizeHigh = record.nFileSizeLow = 0;
-  record.dwReserved0 = 0;
-}
-
-// Describes the entry called name from its status; a link costs a second
-// statx, to learn whether it leads to a directory.
-void DescribeEntry(int directoryFd, const char* name, const struct statx& status,
-                   WIN32_FIND_DATAA& record) {
-  DWORD attributes = 0;
-  DWORD reparseTag = 0;
-  const bool directory = S_ISDIR(status.stx_mode);
-  if (directory) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-  if (HasAttribute(status, STATX_ATTR_COMPRESSED)) attributes |= FILE_ATTRIBUTE_COMPRESSED;
-  if (HasAttribute(status, STATX_ATTR_ENCRYPTED)) attributes |= FILE_ATTRIBUTE_ENCRYPTED;
-  if (S_ISLNK(status.stx_mode)) {
-    // As the platform reports a directory link: a reparse point with the directory bit.
-    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    reparseTag = IO_REPARSE_TAG_SYMLINK;
-    struct statx target;
-    if (::statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
-        S_ISDIR(target.stx_mode)) {
-      attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    }
-  } else if (HasAttribute(status, STATX_ATTR_MOUNT_ROOT)) {
-    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    reparseTag = IO_REPARSE_TAG_MOUNT_POINT;
-  }
-  record.dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-  record.dwReserved0 = reparseTag;
-
-  // The platform gives directories no size.
-  const std::uint64_t size = directory ? 0 : status.stx_size;
-  record.nFileSizeHigh = static_cast<DWORD>(size >> 32);
-  record.nFileSizeLow = static_cast<DWORD>(size);
-  record.ftLastWriteTime = ToFileTime(status.stx_mtime);
-  record.ftLastAccessTime = ToFileTime(status.stx_atime);
-  // Without a birth time, the older of the two others is the closest answer.
-  const struct statx_timestamp& changed = status.stx_ctime;
-  const struct statx_timestamp& modified = status.stx_mtime;
-  const bool changedFirst =
-      changed.tv_sec < modified.tv_sec ||
-      (changed.tv_sec == modified.tv_sec && changed.tv_nsec < modified.tv_nsec);
-  record.ftCreationTime = ToFileTime((status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime
-                                     : changedFirst                       ? changed
-                                                                          : modified);
-}
-
-// Opens the directory named by the first length characters of path for
-// listing. The kernel takes at most PATH_MAX characters in one path, and a
-// tree may well run deeper: a longer path is opened one piece at a time, each
-// piece relative to the one before. Answers -1 with errno set on failure.
-int OpenDirectory(const char* path, std::size_t length) {
-  constexpr int kListFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-  char piece[PATH_MAX];
-  int base = AT_FDCWD;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t rest = length - start;
-    std::size_t cut = rest;
-    if (rest >= sizeof piece) {
-      // The last separator that keeps this piece short enough.
-      cut = sizeof piece - 1;
-      while (cut > 0 && path[start + cut] != '/') --cut;
-      if (cut == 0) {  // one name longer than any file system allows
-        if (base != AT_FDCWD) ::close(base);
-        errno = ENAMETOOLONG;
-        return -1;
-      }
-    }
-    if (rest == 0) {  // the path ended in separators: the directory itself
-      piece[0] = '.';
-      cut = 1;
-    } else {
-      std::memcpy(piece, path + start, cut);
-    }
-    piece[cut] = '\0';
-    const bool last = cut >= rest;
-    const int fd = ::openat(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
-    const int openError = errno;
-    if (base != AT_FDCWD) ::close(base);
-    if (fd < 0 || last) {
-      errno = openError;
-      return fd;
-    }
-    base = fd;
-    // Repeated separators must not make the next piece an absolute path.
-    start += cut + 1;
-    while (start < length && path[start] == '/') ++start;
-  }
 }
 
 // Fills record with the next entry that matches and can be described. At the
 // end, or when the listing cannot be read further, answers false with the
 // reason in error.
 bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
+  if (search.readAhead) return read_ahead::Next(search.cursor, record, error);
   for (;;) {
     if (search.batchOffset >= search.batchLength) {
       if (search.directoryFd < 0) {
@@ -347,7 +217,7 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
     record.dwReserved1 = 0;
     record.cAlternateFileName[0] = '\0';
     if (IsDotOrDotDot(entry->d_name)) {
-      DescribeDotEntry(*entry, record);
+      DescribeDotEntry(entry->d_type, record);
       return true;
     }
     // Called from here, not from a helper: the fewer frames a system call
@@ -385,22 +255,43 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
-  int directoryFd = -1;
-  if (separator == nullptr) {
-    directoryFd = OpenDirectory(".", 1);
-  } else if (separator == fileName) {
-    directoryFd = OpenDirectory("/", 1);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (read_ahead::Enabled()) {
+    handle = OpenSearch(-1, pattern, patternLength);
+    if (handle == INVALID_HANDLE_VALUE) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return INVALID_HANDLE_VALUE;
+    }
+    // The read-ahead names the root by the empty path before the separator.
+    const char* directory = separator != nullptr ? fileName : ".";
+    const std::size_t length =
+        separator != nullptr ? static_cast<std::size_t>(separator - fileName) : 1;
+    DWORD error = 0;
+    if (!read_ahead::Begin(directory, length, pattern, patternLength,
+                           FindSlot(handle)->search->cursor, error)) {
+      CloseSearch(handle);
+      SetLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
   } else {
-    directoryFd = OpenDirectory(fileName, static_cast<std::size_t>(separator - fileName));
-  }
-  if (directoryFd < 0) {
-    SetLastError(ErrorFromErrno(errno));
-    return INVALID_HANDLE_VALUE;
-  }
-  const HANDLE handle = OpenSearch(directoryFd, pattern, patternLength);
-  if (handle == INVALID_HANDLE_VALUE) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return INVALID_HANDLE_VALUE;
+    int directoryFd = -1;
+    if (separator == nullptr) {
+      directoryFd = OpenDirectory(AT_FDCWD, ".", 1);
+    } else if (separator == fileName) {
+      directoryFd = OpenDirectory(AT_FDCWD, "/", 1);
+    } else {
+      directoryFd =
+          OpenDirectory(AT_FDCWD, fileName, static_cast<std::size_t>(separator - fileName));
+    }
+    if (directoryFd < 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return INVALID_HANDLE_VALUE;
+    }
+    handle = OpenSearch(directoryFd, pattern, patternLength);
+    if (handle == INVALID_HANDLE_VALUE) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return INVALID_HANDLE_VALUE;
+    }
   }
   // The first entry comes the way every other does, so that one routine reads them all.
   if (!FindNextFileA(handle, findData)) {
