@@ -93,6 +93,7 @@ struct Node {
   bool inList;
   bool searched;         // a search holds it
   bool predicts;         // its subdirectories go into the list
+  bool detached;         // searched, but no longer part of what is foretold
   bool holdsParent;      // holds a reference on parent: until the walk asks for it
   bool countedByParent;  // counts in parent->unopenedChildren: until opened or dropped
   int fd;
@@ -309,6 +310,17 @@ void Uncount(Node* child, Deferred& deferred) {
   CloseIfDone(child->parent, deferred);
 }
 
+void Release(Node* node, Deferred& deferred);
+
+// A child holds its parent while it may be foretold (in the list) and while
+// it may still be opened relative to the parent's descriptor.
+void LetGoOfParentIfDone(Node* child, Deferred& deferred) {
+  if (child->holdsParent && !child->countedByParent && !child->inList) {
+    child->holdsParent = false;
+    Release(child->parent, deferred);
+  }
+}
+
 void Release(Node* node, Deferred& deferred) {
   while (node != nullptr && --node->references == 0) {
     Uncount(node, deferred);
@@ -349,7 +361,10 @@ void DropPredictions(Deferred& deferred) {
     node->predicts = false;
     Release(node, deferred);
   }
-  for (Node* node = s.walking; node != nullptr; node = node->walkNext) node->predicts = false;
+  for (Node* node = s.walking; node != nullptr; node = node->walkNext) {
+    node->predicts = false;
+    node->detached = true;
+  }
   s.engaged = false;
 }
 
@@ -654,6 +669,7 @@ void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
     const int openError = errno;
     guard.lock();
     Uncount(node, deferred);
+    LetGoOfParentIfDone(node, deferred);
     if (fd < 0) {
       --s.heldDescriptors;
       if (LeftInLine(openError)) {
@@ -666,7 +682,7 @@ void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
       return;
     }
     node->fd = fd;
-    if (node->inList) {
+    if (node->inList || (node->searched && !node->detached)) {
       Node* marker = NewNode("", 0);
       if (marker != nullptr) {
         marker->isMarker = true;
@@ -877,6 +893,7 @@ void OpenInLine(Node* node, const char* directory, std::size_t length,
   const int openError = errno;
   guard.lock();
   Uncount(node, deferred);
+  LetGoOfParentIfDone(node, deferred);
   if (fd < 0) {
     EndNode(node, ErrorFromErrno(openError), deferred);
     return;
@@ -937,10 +954,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
       OpenInLine(node, directory, length, guard, deferred);
       Release(node, deferred);  // cannot be the last: the search holds it
     }
-    // The parent's descriptor is no longer needed for it.
-    Node* parent = node->parent;
-    node->holdsParent = false;
-    Release(parent, deferred);
+    LetGoOfParentIfDone(node, deferred);
     // The list's reference becomes the search's.
     cursor.node = node;
     if (engaging) {
