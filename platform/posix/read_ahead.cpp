@@ -775,10 +775,18 @@ void* WorkerMain(void*) {
 }
 
 void StartWorkers() {
+  // A worker's frames are few, besides its batch: its stack must not depend
+  // on the stack limit the process started with.
+  constexpr std::size_t kWorkerStack = kBatchSize + 256 * 1024;
   Shared& s = S();
   while (s.workersStarted + 1 < s.threads) {
+    pthread_attr_t attributes;
     pthread_t thread;
-    if (::pthread_create(&thread, nullptr, WorkerMain, nullptr) != 0) {
+    const bool started = ::pthread_attr_init(&attributes) == 0 &&
+                         ::pthread_attr_setstacksize(&attributes, kWorkerStack) == 0 &&
+                         ::pthread_create(&thread, &attributes, WorkerMain, nullptr) == 0;
+    ::pthread_attr_destroy(&attributes);
+    if (!started) {
       s.threads = s.workersStarted + 1;  // the walk goes on with those it has
       return;
     }

@@ -20,6 +20,7 @@
 
 #include "find/compressed_file_finder.h"
 #include "find/search_tally.h"
+#include "platform/posix/walk_threads.h"
 #include "platform/win32.h"
 #include "tests/support/temp_tree.h"
 
@@ -443,7 +444,11 @@ constexpr int kDepth = 400;
   const DWORD queued = ExaminedBelow(root, QueuedRecursion);
   const DWORD immediate = ExaminedBelow(root, ImmediateRecursion);
   std::fprintf(stderr, "queued %u immediate %u\n", queued, immediate);
-  std::_Exit(queued == kDepth && immediate < kDepth ? 0 : 1);
+  // On one thread, the immediate walk holds a descriptor per level and runs
+  // out of them: the limit is low enough to matter. The read-ahead holds
+  // none for a directory read to its end, and the immediate walk may then
+  // reach the bottom too.
+  std::_Exit(queued == kDepth && (WalkThreads() > 1 || immediate < kDepth) ? 0 : 1);
 }
 
 TEST(FindFilesTest, AVeryDeepTreeIsSearchedWholeUnderALowDescriptorLimit) {
