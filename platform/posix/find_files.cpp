@@ -24,6 +24,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/posix/ancestor_directories.h"
 #include "platform/posix/directory_entries.h"
 #include "platform/posix/read_ahead.h"
 #include "platform/posix/wildcard.h"
@@ -34,8 +35,9 @@ namespace {
 struct Search {
   bool readAhead;  // the listing comes through the read-ahead, from cursor
   read_ahead::Cursor cursor;
-  int directoryFd;  // -1 once the listing is exhausted
-  bool everyName;   // the pattern takes every name: no matching needed
+  int directoryFd;        // -1 once the listing is exhausted
+  AncestorTicket ticket;  // under which its directory is remembered
+  bool everyName;         // the pattern takes every name: no matching needed
   std::size_t patternLength;
   char pattern[kMaxNameLength + 1];
   std::size_t batchLength;
@@ -122,7 +124,8 @@ Slot* FindSlot(HANDLE handle) {
 // caller) for names that match pattern, under a new handle, and takes the
 // descriptor over. INVALID_HANDLE_VALUE, with the descriptor closed, when
 // memory is short.
-HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLength) {
+HANDLE OpenSearch(int directoryFd, AncestorTicket ticket, const char* pattern,
+                  std::size_t patternLength) {
   std::unique_lock<std::mutex> guard(slotLock);
   Slot* slot = TakeSlot();
   if (slot != nullptr && slot->search == nullptr) {
@@ -135,7 +138,7 @@ HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLengt
   }
   if (slot == nullptr) {
     guard.unlock();
-    if (directoryFd >= 0) ::close(directoryFd);
+    if (directoryFd >= 0) LetGoOfDirectory(directoryFd, ticket);
     return INVALID_HANDLE_VALUE;
   }
   Search& search = *slot->search;
@@ -143,6 +146,7 @@ HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLengt
   search.cursor = read_ahead::Cursor();
   search.cursor.scratch = search.batch;
   search.directoryFd = directoryFd;
+  search.ticket = ticket;
   search.everyName = MatchesEveryName(pattern, patternLength);
   search.patternLength = patternLength;
   std::memcpy(search.pattern, pattern, patternLength + 1);
@@ -155,13 +159,14 @@ HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLengt
 }
 
 void CloseDirectory(Search& search) {
-  if (search.directoryFd >= 0) ::close(search.directoryFd);
+  if (search.directoryFd >= 0) LetGoOfDirectory(search.directoryFd, search.ticket);
   search.directoryFd = -1;
 }
 
 // Closes the search open under handle; false when there is none.
 bool CloseSearch(HANDLE handle) {
   int directoryFd = -1;
+  AncestorTicket ticket;
   read_ahead::Cursor cursor;
   {
     const std::lock_guard<std::mutex> guard(slotLock);
@@ -170,9 +175,10 @@ bool CloseSearch(HANDLE handle) {
     slot->handle.store(0, std::memory_order_release);
     slot->nextFree = std::exchange(freeSlots, slot);
     directoryFd = std::exchange(slot->search->directoryFd, -1);
+    ticket = slot->search->ticket;
     cursor = std::exchange(slot->search->cursor, read_ahead::Cursor());
   }
-  if (directoryFd >= 0) ::close(directoryFd);
+  if (directoryFd >= 0) LetGoOfDirectory(directoryFd, ticket);
   read_ahead::End(cursor);
   return true;
 }
@@ -257,7 +263,7 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
   }
   HANDLE handle = INVALID_HANDLE_VALUE;
   if (read_ahead::Enabled()) {
-    handle = OpenSearch(-1, pattern, patternLength);
+    handle = OpenSearch(-1, AncestorTicket(), pattern, patternLength);
     if (handle == INVALID_HANDLE_VALUE) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return INVALID_HANDLE_VALUE;
@@ -274,20 +280,17 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
       return INVALID_HANDLE_VALUE;
     }
   } else {
-    int directoryFd = -1;
-    if (separator == nullptr) {
-      directoryFd = OpenDirectory(AT_FDCWD, ".", 1);
-    } else if (separator == fileName) {
-      directoryFd = OpenDirectory(AT_FDCWD, "/", 1);
-    } else {
-      directoryFd =
-          OpenDirectory(AT_FDCWD, fileName, static_cast<std::size_t>(separator - fileName));
-    }
+    // The root is named by the empty path before the separator.
+    AncestorTicket ticket;
+    const int directoryFd =
+        separator == nullptr
+            ? OpenAsDescendant(".", 1, ticket)
+            : OpenAsDescendant(fileName, static_cast<std::size_t>(separator - fileName), ticket);
     if (directoryFd < 0) {
       SetLastError(ErrorFromErrno(errno));
       return INVALID_HANDLE_VALUE;
     }
-    handle = OpenSearch(directoryFd, pattern, patternLength);
+    handle = OpenSearch(directoryFd, ticket, pattern, patternLength);
     if (handle == INVALID_HANDLE_VALUE) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return INVALID_HANDLE_VALUE;

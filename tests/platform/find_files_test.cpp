@@ -387,6 +387,47 @@ TEST(FindFilesTest, ManySearchesOpenAtOnceEachListTheirOwn) {
   for (const HANDLE handle : handles) EXPECT_FALSE(FindClose(handle));
 }
 
+// Searches one after the other, down, up and sideways, between directories
+// whose names share a beginning, with other patterns and other spellings of
+// the same path: each lists its own directory, whatever was searched before
+// and whatever is kept open from it.
+TEST(FindFilesTest, EachSearchListsItsOwnDirectoryWhateverCameBefore) {
+  FindTree tree;
+  for (const char* directory : {"a", "a/b", "a/b/c", "a/bc", "a/bc/c", "ab", "ab/b"}) {
+    tree.Dir(directory);
+    tree.File(std::string(directory) + "/in-" + std::string(directory).substr(0, 1) +
+              std::to_string(std::string(directory).size()) + ".txt");
+  }
+  tree.File("a/b/c/other");
+  const struct {
+    const char* search;  // below the tree
+    std::vector<std::string> names;
+  } rows[] = {
+      {"a/*", {".", "..", "b", "bc", "in-a1.txt"}},
+      {"a/b/*", {".", "..", "c", "in-a3.txt"}},
+      {"a/b/c/*", {".", "..", "in-a5.txt", "other"}},
+      {"a/bc/*", {".", "..", "c", "in-a4.txt"}},
+      {"a/bc/c/*", {".", "..", "in-a6.txt"}},
+      {"a/b/c/*.txt", {"in-a5.txt"}},
+      {"ab/*", {".", "..", "b", "in-a2.txt"}},
+      {"ab/b/*", {".", "..", "in-a4.txt"}},
+      {"a/b/*", {".", "..", "c", "in-a3.txt"}},
+      {"a//b/c/*", {".", "..", "in-a5.txt", "other"}},
+      {"a/b/../bc/*", {".", "..", "c", "in-a4.txt"}},
+      {"a/*", {".", "..", "b", "bc", "in-a1.txt"}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_THAT(Names(List(tree.Path(row.search))), UnorderedElementsAreArray(row.names))
+        << row.search;
+  }
+  // A directory replaced after it was listed: the new one is listed.
+  ASSERT_EQ(::rename(tree.Path("a/b").c_str(), tree.Path("old-b").c_str()), 0);
+  tree.Dir("a/b");
+  tree.File("a/b/new");
+  EXPECT_THAT(Names(List(tree.Path("a/b/*"))),
+              UnorderedElementsAreArray(std::vector<std::string>{".", "..", "new"}));
+}
+
 TEST(FindFilesTest, UnusualNamesComeBackByteForByte) {
   FindTree tree;
   const std::vector<std::string> names = {"with space",         "new\nline", "back\\slash",
