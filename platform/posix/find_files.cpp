@@ -20,6 +20,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/posix/system_calls.h"
 #include "platform/posix/wildcard.h"
 #include "platform/win32.h"
 
@@ -236,7 +237,7 @@ void DescribeEntry(int directoryFd, const char* name, const struct statx& status
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     reparseTag = IO_REPARSE_TAG_SYMLINK;
     struct statx target;
-    if (::statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
+    if (system_calls::Statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
         S_ISDIR(target.stx_mode)) {
       attributes |= FILE_ATTRIBUTE_DIRECTORY;
     }
@@ -294,7 +295,8 @@ int OpenDirectory(const char* path, std::size_t length) {
     }
     piece[cut] = '\0';
     const bool last = cut >= rest;
-    const int fd = ::openat(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        system_calls::OpenAt(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int openError = errno;
     if (base != AT_FDCWD) ::close(base);
     if (fd < 0 || last) {
@@ -318,7 +320,7 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
         error = ERROR_NO_MORE_FILES;
         return false;
       }
-      const ssize_t length = ::getdents64(search.directoryFd, search.batch, kBatchSize);
+      const ssize_t length = system_calls::GetDents64(search.directoryFd, search.batch, kBatchSize);
       if (length <= 0) {
         error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno);
         CloseDirectory(search);  // nothing more will come from it
@@ -350,11 +352,11 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
       DescribeDotEntry(*entry, record);
       return true;
     }
-    // Called from here, not from a helper: the fewer frames a system call
-    // returns through, the cheaper the return.
+    // Called from here, not from a helper (the wrapper is inlined): the fewer
+    // frames a system call returns through, the cheaper the return.
     struct statx status;
-    if (::statx(search.directoryFd, entry->d_name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags,
-                kStatxMask, &status) == 0) {
+    if (system_calls::Statx(search.directoryFd, entry->d_name,
+                            AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask, &status) == 0) {
       DescribeEntry(search.directoryFd, entry->d_name, status, record);
       return true;
     }
