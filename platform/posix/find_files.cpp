@@ -20,6 +20,7 @@
 #include <new>
 #include <utility>
 
+#include "platform/posix/error_from_errno.h"
 #include "platform/posix/system_calls.h"
 #include "platform/posix/wildcard.h"
 #include "platform/win32.h"
@@ -28,7 +29,6 @@ namespace {
 
 constexpr std::size_t kBatchSize = 64 * 1024;
 constexpr std::size_t kMaxNameLength = 255;  // the longest name a POSIX file system holds
-constexpr DWORD kErrorTooManyOpenFiles = 4;  // the platform's ERROR_TOO_MANY_OPEN_FILES
 
 constexpr unsigned kStatxMask =
     STATX_TYPE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
@@ -172,23 +172,6 @@ bool CloseSearch(HANDLE handle) {
   return true;
 }
 
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EMFILE:
-    case ENFILE:
-      return kErrorTooManyOpenFiles;
-    default:  // ENOENT, ENOTDIR, ELOOP and the rest: the directory is not there to search
-      return ERROR_PATH_NOT_FOUND;
-  }
-}
-
 // 100-nanosecond ticks since 1601, the platform's time; earlier times are 0,
 // times too late for 64 bits the largest.
 FILETIME ToFileTime(const struct statx_timestamp& time) {
@@ -322,7 +305,7 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
       }
       const ssize_t length = system_calls::GetDents64(search.directoryFd, search.batch, kBatchSize);
       if (length <= 0) {
-        error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno);
+        error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
         CloseDirectory(search);  // nothing more will come from it
         return false;
       }
@@ -396,7 +379,7 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     directoryFd = OpenDirectory(fileName, static_cast<std::size_t>(separator - fileName));
   }
   if (directoryFd < 0) {
-    SetLastError(ErrorFromErrno(errno));
+    SetLastError(ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
     return INVALID_HANDLE_VALUE;
   }
   const HANDLE handle = OpenSearch(directoryFd, pattern, patternLength);
