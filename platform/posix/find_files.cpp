@@ -345,7 +345,14 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
     }
     // It vanished, its directory can be listed but not searched, or statx
     // failed otherwise: reporting it anyway would show an unknown entry as an
-    // ordinary uncompressed file.
+    // ordinary uncompressed file. Leaving it out for want of memory would
+    // miscount the directory: the listing ends there, as a failed read ends it.
+    if (errno == ENOMEM) {
+      error = ERROR_NOT_ENOUGH_MEMORY;
+      CloseDirectory(search);
+      search.batchOffset = search.batchLength;
+      return false;
+    }
   }
 }
 
