@@ -164,8 +164,9 @@ TEST(CStringTest, TextFromItsOwnBlockCanBeAssignedAndAppended) {
   EXPECT_STREQ(t, "ababab");
 }
 
-// Every operation that allocates, run with every allocation failing: the
-// result and the state each leaves behind.
+// Every operation that may allocate, run with every allocation failing: the
+// result and the state each leaves behind. One that finds room enough in an
+// exclusive block allocates nothing, and so cannot fail.
 struct FailureRow {
   const char* name;
   std::function<CString()> setUp;
@@ -227,6 +228,26 @@ TEST(CStringTest, AllocationFailuresLeaveTheDocumentedState) {
        "", -1},
       {"replace needing a larger block", [] { return Exclusive("1, 2"); },
        [](CString& s) { return static_cast<long long>(s.Replace(",", ",,,")); }, "1, 2", -1},
+      {"assignment that exactly fills an exclusive block", [] { return Exclusive("abc"); },
+       [](CString& s) {
+         s = "xyz";
+         return 0LL;
+       },
+       "xyz", 0},
+      {"append that exactly fills the room", [] { return Exclusive("abcdef") = "ab"; },
+       [](CString& s) {
+         s += "cdef";
+         return 0LL;
+       },
+       "abcdef", 0},
+      {"buffer of exactly the capacity", [] { return Exclusive("abcd"); },
+       [](CString& s) {
+         const char* block = s;
+         return static_cast<long long>(s.GetBuffer(4) != block);
+       },
+       "abcd", 0},
+      {"replace that exactly fills the block", [] { return Exclusive("a-b"); },
+       [](CString& s) { return static_cast<long long>(s.Replace("-", "+")); }, "a+b", 1},
   };
   for (const FailureRow& row : rows) {
     SCOPED_TRACE(row.name);
