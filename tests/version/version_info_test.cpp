@@ -22,8 +22,8 @@ TEST(VersionInfoTest, TheBuiltToolReadsAsVersion1012) {
 
 // This test binary carries the same resource; the default reader finds it
 // through the running module's path. The build folder's path must fit the
-// path buffer (MAX_PATH on Windows); a module path that does not fit is
-// version_info_path_test.cpp's case.
+// path buffer (MAX_PATH on Windows); a module path that does not fit is a
+// case of version_info_path_test.cpp, over fakes, on POSIX.
 TEST(VersionInfoTest, TheDefaultReaderReadsTheRunningModule) {
   const VersionInfo info;
   ExpectBuiltVersion(info);
