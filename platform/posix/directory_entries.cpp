@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace {
+#include "platform/posix/system_calls.h"
 
-constexpr DWORD kErrorTooManyOpenFiles = 4;  // the platform's ERROR_TOO_MANY_OPEN_FILES
+namespace {
 
 // 100-nanosecond ticks since 1601, the platform's time; earlier times are 0,
 // times too late for 64 bits the largest.
@@ -33,23 +33,6 @@ bool HasAttribute(const struct statx& status, std::uint64_t attribute) {
 
 }  // namespace
 
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EMFILE:
-    case ENFILE:
-      return kErrorTooManyOpenFiles;
-    default:  // ENOENT, ENOTDIR, ELOOP and the rest: the directory is not there to search
-      return ERROR_PATH_NOT_FOUND;
-  }
-}
-
 void DescribeDotEntry(unsigned char type, WIN32_FIND_DATAA& record) {
   const bool directory = type == DT_DIR || type == DT_UNKNOWN;
   record.dwFileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
@@ -71,7 +54,7 @@ void DescribeEntry(int directoryFd, const char* name, const struct statx& status
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     reparseTag = IO_REPARSE_TAG_SYMLINK;
     struct statx target;
-    if (::statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
+    if (system_calls::Statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
         S_ISDIR(target.stx_mode)) {
       attributes |= FILE_ATTRIBUTE_DIRECTORY;
     }
@@ -124,7 +107,8 @@ int OpenDirectory(int base, const char* path, std::size_t length) {
     }
     piece[cut] = '\0';
     const bool last = cut >= rest;
-    const int fd = ::openat(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        system_calls::OpenAt(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int openError = errno;
     if (base != top) ::close(base);
     if (fd < 0 || last) {

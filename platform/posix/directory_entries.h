@@ -21,9 +21,6 @@ inline constexpr int kStatxLookFlags = AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
 // How a directory is opened to be listed, from its path or from its parent.
 inline constexpr int kListFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-// The platform's error for a failed call's errno.
-DWORD ErrorFromErrno(int error);
-
 inline bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }

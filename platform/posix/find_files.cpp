@@ -26,7 +26,9 @@
 
 #include "platform/posix/ancestor_directories.h"
 #include "platform/posix/directory_entries.h"
+#include "platform/posix/error_from_errno.h"
 #include "platform/posix/read_ahead.h"
+#include "platform/posix/system_calls.h"
 #include "platform/posix/wildcard.h"
 #include "platform/win32.h"
 
@@ -194,9 +196,9 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
         error = ERROR_NO_MORE_FILES;
         return false;
       }
-      const ssize_t length = ::getdents64(search.directoryFd, search.batch, kBatchSize);
+      const ssize_t length = system_calls::GetDents64(search.directoryFd, search.batch, kBatchSize);
       if (length <= 0) {
-        error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno);
+        error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
         CloseDirectory(search);  // nothing more will come from it
         return false;
       }
@@ -226,17 +228,24 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
       DescribeDotEntry(entry->d_type, record);
       return true;
     }
-    // Called from here, not from a helper: the fewer frames a system call
-    // returns through, the cheaper the return.
+    // Called from here, not from a helper (the wrapper is inlined): the fewer
+    // frames a system call returns through, the cheaper the return.
     struct statx status;
-    if (::statx(search.directoryFd, entry->d_name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags,
-                kStatxMask, &status) == 0) {
+    if (system_calls::Statx(search.directoryFd, entry->d_name,
+                            AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask, &status) == 0) {
       DescribeEntry(search.directoryFd, entry->d_name, status, record);
       return true;
     }
     // It vanished, its directory can be listed but not searched, or statx
     // failed otherwise: reporting it anyway would show an unknown entry as an
-    // ordinary uncompressed file.
+    // ordinary uncompressed file. Leaving it out for want of memory would
+    // miscount the directory: the listing ends there, as a failed read ends it.
+    if (errno == ENOMEM) {
+      error = ERROR_NOT_ENOUGH_MEMORY;
+      CloseDirectory(search);
+      search.batchOffset = search.batchLength;
+      return false;
+    }
   }
 }
 
@@ -287,7 +296,7 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
             ? OpenAsDescendant(".", 1, ticket)
             : OpenAsDescendant(fileName, static_cast<std::size_t>(separator - fileName), ticket);
     if (directoryFd < 0) {
-      SetLastError(ErrorFromErrno(errno));
+      SetLastError(ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
       return INVALID_HANDLE_VALUE;
     }
     handle = OpenSearch(directoryFd, ticket, pattern, patternLength);

@@ -2,10 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <pthread.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +16,8 @@
 #include <new>
 
 #include "platform/posix/directory_entries.h"
+#include "platform/posix/error_from_errno.h"
+#include "platform/posix/system_calls.h"
 #include "platform/posix/walk_threads.h"
 #include "platform/posix/wildcard.h"
 
@@ -51,12 +51,16 @@ struct Entry {
   FILETIME creation;
   FILETIME access;
   FILETIME write;
-  DWORD attributes;  // 0: it could not be described, and is left out
+  DWORD attributes;  // 0: it could not be described, and is left out; or kNoMemory
   DWORD reparseTag;
   std::uint32_t nameOffset;
   std::uint16_t nameLength;
   std::uint8_t type;  // from the listing
 };
+
+// The attributes of an entry that statx had no memory to describe: the
+// listing ends before it, for want of memory.
+constexpr DWORD kNoMemory = 0xFFFFFFFF;
 
 // The pattern the walk asked with: the same for every directory below the
 // one it started from. Counted by the nodes that use it.
@@ -74,7 +78,8 @@ struct Session {
 struct Page {
   Page* next;
   std::size_t bytes;
-  std::uint32_t count;
+  std::uint32_t room;   // entries the allocation holds, before the names
+  std::uint32_t count;  // entries handed out: fewer when the listing ended inside the batch
 };
 
 // A directory the walk has asked for or will ask for. Its name follows it in
@@ -112,7 +117,7 @@ struct Node {
 namespace {
 
 Entry* Entries(Page* page) { return reinterpret_cast<Entry*>(page + 1); }
-const char* Names(Page* page) { return reinterpret_cast<const char*>(Entries(page) + page->count); }
+const char* Names(Page* page) { return reinterpret_cast<const char*>(Entries(page) + page->room); }
 static_assert(sizeof(Page) % alignof(Entry) == 0, "entries must follow the header aligned");
 
 // A batch whose statx calls are shared out. Lives on its reader's stack until
@@ -391,7 +396,7 @@ Page* BuildPage(const char* batch, std::size_t length, const Session& session) {
   const std::size_t bytes = sizeof(Page) + count * sizeof(Entry) + nameBytes;
   void* raw = ::operator new(bytes, std::nothrow);
   if (raw == nullptr) return nullptr;
-  Page* page = new (raw) Page{nullptr, bytes, count};
+  Page* page = new (raw) Page{nullptr, bytes, count, count};
   Entry* entries = Entries(page);
   char* names = const_cast<char*>(Names(page));
   std::size_t nameOffset = 0;
@@ -430,7 +435,9 @@ void DescribeRange(Page* page, int fd, std::uint32_t begin, std::uint32_t end) {
       struct statx status;
       // Vanished, or in a directory that can be listed but not searched:
       // left out, as the walk on one thread leaves it out.
-      if (::statx(fd, name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask, &status) != 0) {
+      if (system_calls::Statx(fd, name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask,
+                              &status) != 0) {
+        if (errno == ENOMEM) entry.attributes = kNoMemory;
         continue;
       }
       DescribeEntry(fd, name, status, record);
@@ -502,6 +509,19 @@ void Describe(Page* page, int fd, std::unique_lock<std::mutex>& guard) {
   guard.unlock();
 }
 
+// Ends the page before the first entry statx had no memory to describe;
+// true when there is one.
+bool CutAtNoMemory(Page* page) {
+  const Entry* entries = Entries(page);
+  for (std::uint32_t i = 0; i < page->count; ++i) {
+    if (entries[i].attributes == kNoMemory) {
+      page->count = i;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool IsEntered(const Entry& entry, const char* name) {
   if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsDotOrDotDot(name)) return false;
   return (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
@@ -542,14 +562,14 @@ int OpenAhead(int parentFd, const char* name) {
     std::memset(&how, 0, sizeof how);
     how.flags = kListFlags | O_NOFOLLOW;
     how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = ::syscall(SYS_openat2, parentFd, name, &how, sizeof how);
+    const long fd = system_calls::OpenAt2(parentFd, name, &how);
     if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
     noOpenat2.store(true, std::memory_order_relaxed);
   }
-  const int fd = ::openat(parentFd, name, kListFlags | O_NOFOLLOW);
+  const int fd = system_calls::OpenAt(parentFd, name, kListFlags | O_NOFOLLOW);
   if (fd < 0) return fd;
   struct statx status;
-  if (::statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE, &status) != 0 ||
+  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE, &status) != 0 ||
       ((status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
        (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0)) {
     ::close(fd);
@@ -677,7 +697,7 @@ void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
         if (node->inList) --s.startedAhead;
         NotifyProgress();
       } else {
-        EndNode(node, ErrorFromErrno(openError), deferred);
+        EndNode(node, ErrorFromErrno(openError, ERROR_PATH_NOT_FOUND), deferred);
       }
       return;
     }
@@ -707,21 +727,25 @@ void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
     Session* session = node->session;
     guard.unlock();
     deferred.Run();
-    const ssize_t length = ::getdents64(fd, scratch, kBatchSize);
+    const ssize_t length = system_calls::GetDents64(fd, scratch, kBatchSize);
     const int readError = errno;
     Page* page = nullptr;
     Node* children = nullptr;
     bool childrenMade = true;
+    bool noMemory = false;
     if (length > 0) {
       page = BuildPage(scratch, static_cast<std::size_t>(length), *session);
       if (page != nullptr) {
         Describe(page, fd, guard);
+        noMemory = CutAtNoMemory(page);
         if (predicts) childrenMade = MakeChildren(page, children);
       }
     }
     guard.lock();
     if (length <= 0) {
-      EndNode(node, length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(readError), deferred);
+      EndNode(node,
+              length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(readError, ERROR_PATH_NOT_FOUND),
+              deferred);
       return;
     }
     if (page == nullptr) {
@@ -734,6 +758,10 @@ void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
       DropMarker(node, deferred);
     }
     Publish(node, page, children, deferred);
+    if (noMemory) {
+      EndNode(node, ERROR_NOT_ENOUGH_MEMORY, deferred);
+      return;
+    }
     // Read on while nothing more urgent waits and the window has room.
     node->state = State::kOpen;
     if (s.jobsHead != nullptr || s.pausing || !MayReadOn(*node)) return;
@@ -896,14 +924,14 @@ void OpenInLine(Node* node, const char* directory, std::size_t length,
   node->state = State::kBusy;
   const int parentFd = node->parent->fd;
   guard.unlock();
-  const int fd = parentFd >= 0 ? ::openat(parentFd, node->Name(), kListFlags)
+  const int fd = parentFd >= 0 ? system_calls::OpenAt(parentFd, node->Name(), kListFlags)
                                : OpenDirectory(AT_FDCWD, directory, length);
   const int openError = errno;
   guard.lock();
   Uncount(node, deferred);
   LetGoOfParentIfDone(node, deferred);
   if (fd < 0) {
-    EndNode(node, ErrorFromErrno(openError), deferred);
+    EndNode(node, ErrorFromErrno(openError, ERROR_PATH_NOT_FOUND), deferred);
     return;
   }
   node->fd = fd;
@@ -981,7 +1009,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   const int fd =
       length == 0 ? OpenDirectory(AT_FDCWD, "/", 1) : OpenDirectory(AT_FDCWD, directory, length);
   if (fd < 0) {
-    error = ErrorFromErrno(errno);
+    error = ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
     return false;
   }
   Session* session = static_cast<Session*>(::operator new(sizeof(Session), std::nothrow));
