@@ -30,7 +30,6 @@ namespace {
 
 constexpr std::size_t kBatchSize = 64 * 1024;
 constexpr std::size_t kMaxNameLength = 255;  // the longest name a POSIX file system holds
-constexpr DWORD kErrorTooManyOpenFiles = 4;  // the platform's ERROR_TOO_MANY_OPEN_FILES
 
 constexpr unsigned kStatxMask =
     STATX_TYPE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
@@ -190,8 +189,10 @@ DWORD ErrorFromErrno(int error) {
       return ERROR_NOT_ENOUGH_MEMORY;
     case EMFILE:
     case ENFILE:
-      return kErrorTooManyOpenFiles;
-    default:  // ENOENT, ENOTDIR, ELOOP and the rest: the directory is not there to search
+      return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOTDIR:  // something on the way, or the directory itself, is a file
+      return ERROR_DIRECTORY;
+    default:  // ENOENT, ELOOP and the rest: the directory is not there to search
       return ERROR_PATH_NOT_FOUND;
   }
 }

@@ -240,7 +240,8 @@ TEST(FindFilesTest, NothingToOpenOrNothingMatchingGivesNoHandle) {
     DWORD error;
   } cases[] = {
       {"missing directory", tree.Path("missing/*"), ERROR_PATH_NOT_FOUND},
-      {"a file taken for a directory", tree.Path("file/*"), ERROR_PATH_NOT_FOUND},
+      {"a file taken for a directory", tree.Path("file/*"), ERROR_DIRECTORY},
+      {"a file on the way", tree.Path("file/deeper/*"), ERROR_DIRECTORY},
       {"no name matches", tree.Path("*.none"), ERROR_FILE_NOT_FOUND},
       {"no pattern after the separator", tree.Path("") + "/", ERROR_FILE_NOT_FOUND},
       {"directory longer than a path", std::string(5000, 'd') + "/*", ERROR_FILENAME_EXCED_RANGE},
