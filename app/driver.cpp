@@ -23,6 +23,10 @@ int Search(int argc, char* argv[]) {
     ShowUsage(options.data(), kOptionCount);
     return 0;
   }
+  if (scan.versionRequested) {
+    ShowBanner();
+    return 0;
+  }
   const char* startPath = scan.startPath;
 
   ParseOptions(argc, argv, options.data(), kOptionCount);

@@ -105,11 +105,36 @@ TEST_F(PackhoundTest, AUsageRequestWinsWhereverItStands) {
       {"-ns", "-so", "-u"},
       {"-u", "-bogus"},
       {"somewhere", "-U"},
+      {"--help"},
+      {"-h"},
+      {"-bogus", "--help"},
+      {"-h", "-bogus"},
+      {"nowhere", "-h"},
+      {"--version", "--help"},
+      {"-h", "--version"},
   };
   for (const auto& arguments : commandLines) {
     SCOPED_TRACE(arguments.back());
     const ProcessResult run = Run(arguments);
     EXPECT_EQ(run.out, kUsageText);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitStatus, 0);
+  }
+}
+
+TEST_F(PackhoundTest, AVersionRequestPrintsTheBannerAloneWhereverItStands) {
+  const std::string banner = OutputLines(kUsageText).front() + "\n";
+  const std::vector<std::vector<std::string>> commandLines = {
+      {"--version"},
+      {"-bogus", "--version"},
+      {"--version", "-bogus"},
+      {"-ns", "-so", "--version"},
+      {"nowhere", "--version"},
+  };
+  for (const auto& arguments : commandLines) {
+    SCOPED_TRACE(arguments.front());
+    const ProcessResult run = Run(arguments);
+    EXPECT_EQ(run.out, banner);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exitStatus, 0);
   }
@@ -213,6 +238,14 @@ TEST_F(PackhoundTest, RejectedOptionsEndWithTheTextQuotedAsTyped) {
       {{"-"}, ""},
       {{"-su", "-Weird Text", "-nr"}, "Weird Text"},
       {{"-nh", "-ns", "-z"}, "z"},
+      // Only the exact forms of the conventions are taken as such.
+      {{"-help"}, "help"},
+      {{"--helpx"}, "-helpx"},
+      {{"--HELP"}, "-HELP"},
+      {{"-H"}, "H"},
+      {{"--h"}, "-h"},
+      {{"-version"}, "version"},
+      {{"--version=1"}, "-version=1"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);
