@@ -218,10 +218,35 @@ TEST_F(PackhoundTest, FullPathOptionWithoutAPathConvertsTheCurrentDirectory) {
             SortedLines({root + kSeparator + "a.txt", root + kSeparator + "b.txt"}));
 }
 
-TEST_F(PackhoundTest, AMissingPathIsSearchedAsEmpty) {
-  const ProcessResult run = Run({"nowhere"});
+// Nothing on standard output, not even the header: a script that reads the
+// count cannot take a search that never ran for one that found nothing.
+TEST_F(PackhoundTest, AStartingDirectoryThatCannotBeSearchedEndsTheRunWithItsReasonAlone) {
+  const std::string missingBelow = Joined({"nowhere", "deeper"});
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string path;
+  } rows[] = {
+      {"missing", {"nowhere"}, "nowhere"},
+      {"missing, nothing but the listing asked", {"-nh", "-ns", "nowhere"}, "nowhere"},
+      {"missing, full path asked: named as given", {"-fp", "nowhere"}, "nowhere"},
+      {"missing, not recursive", {"-nr", "-so", "nowhere"}, "nowhere"},
+      {"below a missing directory", {missingBelow}, missingBelow},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const ProcessResult run = Run(row.arguments);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "Packhound: Cannot search " + row.path + ": no such directory; cannot continue.\n");
+    EXPECT_EQ(run.exitStatus, kErrorStatus);
+  }
+}
+
+TEST_F(PackhoundTest, AnEmptyDirectoryIsSearchedAndFindsNothing) {
+  const ProcessResult run = Run({"T"});
   EXPECT_EQ(run.out,
-            "Recursive search of nowhere for compressed files.\n"
+            "Recursive search of T for compressed files.\n"
             "Found 0 compressed files in 0 items examined. \n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exitStatus, 0);
