@@ -8,7 +8,8 @@ execute_process(
   RESULT_VARIABLE status
   OUTPUT_VARIABLE out
   ERROR_VARIABLE err)
-set(expected "Packhound: Cannot search nowhere: no such directory; cannot continue.\r\n")
+# execute_process hands the line end over as a newline alone.
+set(expected "Packhound: Cannot search nowhere: no such directory; cannot continue.\n")
 if(NOT status STREQUAL "255" OR NOT out STREQUAL "" OR NOT err STREQUAL expected)
   message(FATAL_ERROR "status ${status}, standard output [${out}], standard error [${err}]")
 endif()
