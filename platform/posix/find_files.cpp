@@ -23,6 +23,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/posix/error_from_errno.h"
+#include "platform/posix/system_calls.h"
 #include "platform/posix/wildcard.h"
 #include "platform/win32.h"
 
@@ -178,25 +180,6 @@ bool CloseSearch(HANDLE handle) {
   return true;
 }
 
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOTDIR:  // something on the way, or the directory itself, is a file
-      return ERROR_DIRECTORY;
-    default:  // ENOENT, ELOOP and the rest: the directory is not there to search
-      return ERROR_PATH_NOT_FOUND;
-  }
-}
-
 // 100-nanosecond ticks since 1601, the platform's time; earlier times are 0,
 // times too late for 64 bits the largest.
 FILETIME ToFileTime(const struct statx_timestamp& time) {
@@ -249,7 +232,7 @@ void DescribeEntry(int directoryFd, const char* name, const struct statx& status
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     reparseTag = IO_REPARSE_TAG_SYMLINK;
     struct statx target;
-    if (::statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
+    if (system_calls::Statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
         S_ISDIR(target.stx_mode)) {
       attributes |= FILE_ATTRIBUTE_DIRECTORY;
     }
@@ -307,7 +290,8 @@ int OpenDirectory(const char* path, std::size_t length) {
     }
     piece[cut] = '\0';
     const bool last = cut >= rest;
-    const int fd = ::openat(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        system_calls::OpenAt(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int openError = errno;
     if (base != AT_FDCWD) ::close(base);
     if (fd < 0 || last) {
@@ -335,9 +319,9 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
         error = ERROR_NO_MORE_FILES;
         return false;
       }
-      const ssize_t length = ::getdents64(search.directoryFd, search.batch, kBatchSize);
+      const ssize_t length = system_calls::GetDents64(search.directoryFd, search.batch, kBatchSize);
       if (length <= 0) {
-        error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno);
+        error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
         CloseDirectory(search);     // nothing more will come from it
         if (length == 0) continue;  // the held dots, then the end
         search.heldDots = 0;
@@ -369,19 +353,21 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
     std::memcpy(record.cFileName, entry->d_name, kMaxNameLength + 1);
     record.dwReserved1 = 0;
     record.cAlternateFileName[0] = '\0';
-    // Called from here, not from a helper: the fewer frames a system call
-    // returns through, the cheaper the return.
+    // Called from here, not from a helper (the wrapper is inlined): the fewer
+    // frames a system call returns through, the cheaper the return.
     struct statx status;
-    if (::statx(search.directoryFd, entry->d_name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags,
-                kStatxMask, &status) == 0) {
+    if (system_calls::Statx(search.directoryFd, entry->d_name,
+                            AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask, &status) == 0) {
       DescribeEntry(search.directoryFd, entry->d_name, status, record);
       return true;
     }
     // Search permission belongs to the directory, not to the entry: the first
     // entry refused for it refuses the whole directory (the rest would be
     // refused alike), instead of leaving each of them out without a word.
-    if (errno == EACCES) {
-      error = ERROR_ACCESS_DENIED;
+    // Leaving one out for want of memory would miscount the directory too:
+    // the listing ends there, as a failed read ends it.
+    if (errno == EACCES || errno == ENOMEM) {
+      error = errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_NOT_ENOUGH_MEMORY;
       CloseDirectory(search);
       search.batchOffset = search.batchLength;
       search.heldDots = 0;
@@ -423,7 +409,8 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     directoryFd = OpenDirectory(fileName, static_cast<std::size_t>(separator - fileName));
   }
   if (directoryFd < 0) {
-    SetLastError(ErrorFromErrno(errno));
+    // Asked to list a file, Windows answers ERROR_DIRECTORY.
+    SetLastError(errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
     return INVALID_HANDLE_VALUE;
   }
   const HANDLE handle = OpenSearch(directoryFd, pattern, patternLength);
