@@ -22,6 +22,8 @@ enum class OutputTarget {
   kFullDevice,  // every write to standard output fails for lack of room
 };
 
+// The program, its arguments and its working directory are UTF-8 text on
+// Windows, bytes elsewhere.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workingDirectory,
                          OutputTarget output = OutputTarget::kCaptured);
