@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/posix/error_from_errno.h"
 #include "platform/posix/system_calls.h"
 
 namespace {
@@ -33,9 +34,24 @@ bool HasAttribute(const struct statx& status, std::uint64_t attribute) {
 
 }  // namespace
 
-void DescribeDotEntry(unsigned char type, WIN32_FIND_DATAA& record) {
-  const bool directory = type == DT_DIR || type == DT_UNKNOWN;
-  record.dwFileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+DWORD ErrorFromOpening(int error) {
+  // Asked to list a file, Windows answers ERROR_DIRECTORY.
+  return error == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(error, ERROR_PATH_NOT_FOUND);
+}
+
+DWORD ListingEndingError(int error) {
+  if (error == EACCES) return ERROR_ACCESS_DENIED;
+  if (error == ENOMEM) return ERROR_NOT_ENOUGH_MEMORY;
+  return 0;
+}
+
+void HandOutHeldDot(unsigned& heldDots, WIN32_FIND_DATAA& record) {
+  const bool dot = (heldDots & kHeldDot) != 0;
+  heldDots &= dot ? ~kHeldDot : ~kHeldDotDot;
+  std::memcpy(record.cFileName, dot ? "." : "..", dot ? 2 : 3);
+  record.dwReserved1 = 0;
+  record.cAlternateFileName[0] = '\0';
+  record.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
   record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = FILETIME{0, 0};
   record.nFileSizeHigh = record.nFileSizeLow = 0;
   record.dwReserved0 = 0;

@@ -25,9 +25,22 @@ inline bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Describes "." or "..", which are always directories, from the listing's
-// type alone: nothing reads their other attributes. Sets every field but the names.
-void DescribeDotEntry(unsigned char type, WIN32_FIND_DATAA& record);
+// "." and ".." met in a listing, handed out after every other entry.
+inline constexpr unsigned kHeldDot = 1;
+inline constexpr unsigned kHeldDotDot = 2;
+
+// Fills record with "." while it is held, else with "..", and lets go of it;
+// both are always directories, and nothing reads their other attributes, so
+// they need no statx.
+void HandOutHeldDot(unsigned& heldDots, WIN32_FIND_DATAA& record);
+
+// The error a directory that cannot be opened for listing answers with.
+DWORD ErrorFromOpening(int error);
+
+// For an entry statx could not describe: the error that ends its listing
+// there (search permission is the directory's, and memory running out must
+// not pass for an entry that vanished), or 0 when the entry is only left out.
+DWORD ListingEndingError(int error);
 
 // Describes the entry called name of the open directory directoryFd from its
 // status; a link costs a second statx, to learn whether it leads to a

@@ -4,7 +4,10 @@
 // with getdents64. Per entry the only system call is one statx relative to
 // the open directory (a symbolic link costs a second one, to learn whether
 // it leads to a directory); the pattern is matched before it, and nothing is
-// allocated. "." and ".." are described from the listing alone.
+// allocated. "." and ".." are described from the listing alone, and handed
+// out after every other entry: the first entry a search answers has then been
+// looked at with statx, so that FindFirstFileA refuses a directory whose
+// entries cannot be looked at (read but no search permission) as a whole.
 //
 // When the walk may use more than one thread, listings come through the
 // read-ahead (read_ahead.h) instead, which reads them the same way on worker
@@ -44,6 +47,7 @@ struct Search {
   char pattern[kMaxNameLength + 1];
   std::size_t batchLength;
   std::size_t batchOffset;
+  unsigned heldDots;  // kHeldDot, kHeldDotDot: met in the listing, not yet handed out
   // A listing fills kBatchSize bytes; the rest is room for a name copy that
   // runs past the end of the last name.
   alignas(struct dirent64) char batch[kBatchSize + kMaxNameLength + 1];
@@ -154,6 +158,7 @@ HANDLE OpenSearch(int directoryFd, AncestorTicket ticket, const char* pattern,
   std::memcpy(search.pattern, pattern, patternLength + 1);
   search.batchLength = 0;
   search.batchOffset = 0;
+  search.heldDots = 0;
   // Never 0 and, with the number below 2^44, never INVALID_HANDLE_VALUE.
   const std::uintptr_t handle = (++searchesOpened << kSlotBits) | slot->index;
   slot->handle.store(handle, std::memory_order_release);
@@ -193,13 +198,19 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
   for (;;) {
     if (search.batchOffset >= search.batchLength) {
       if (search.directoryFd < 0) {
+        if (search.heldDots != 0) {
+          HandOutHeldDot(search.heldDots, record);
+          return true;
+        }
         error = ERROR_NO_MORE_FILES;
         return false;
       }
       const ssize_t length = system_calls::GetDents64(search.directoryFd, search.batch, kBatchSize);
       if (length <= 0) {
         error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
-        CloseDirectory(search);  // nothing more will come from it
+        CloseDirectory(search);     // nothing more will come from it
+        if (length == 0) continue;  // the held dots, then the end
+        search.heldDots = 0;
         return false;
       }
       search.batchLength = static_cast<std::size_t>(length);
@@ -219,15 +230,15 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
       continue;
     }
 
+    if (IsDotOrDotDot(entry->d_name)) {
+      search.heldDots |= entry->d_name[1] == '\0' ? kHeldDot : kHeldDotDot;
+      continue;
+    }
     // One copy of fixed length, the longest name and its terminator: cheaper
     // than measuring the name first. What follows the terminator is never read.
     std::memcpy(record.cFileName, entry->d_name, kMaxNameLength + 1);
     record.dwReserved1 = 0;
     record.cAlternateFileName[0] = '\0';
-    if (IsDotOrDotDot(entry->d_name)) {
-      DescribeDotEntry(entry->d_type, record);
-      return true;
-    }
     // Called from here, not from a helper (the wrapper is inlined): the fewer
     // frames a system call returns through, the cheaper the return.
     struct statx status;
@@ -236,16 +247,21 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
       DescribeEntry(search.directoryFd, entry->d_name, status, record);
       return true;
     }
-    // It vanished, its directory can be listed but not searched, or statx
-    // failed otherwise: reporting it anyway would show an unknown entry as an
-    // ordinary uncompressed file. Leaving it out for want of memory would
-    // miscount the directory: the listing ends there, as a failed read ends it.
-    if (errno == ENOMEM) {
-      error = ERROR_NOT_ENOUGH_MEMORY;
+    // Search permission belongs to the directory, not to the entry: the first
+    // entry refused for it refuses the whole directory (the rest would be
+    // refused alike), instead of leaving each of them out without a word.
+    // Leaving one out for want of memory would miscount the directory too:
+    // the listing ends there, as a failed read ends it.
+    if (const DWORD refusal = ListingEndingError(errno)) {
+      error = refusal;
       CloseDirectory(search);
       search.batchOffset = search.batchLength;
+      search.heldDots = 0;
       return false;
     }
+    // It vanished since the listing (a race, not an error), or statx failed
+    // otherwise: reporting it anyway would show an unknown entry as an
+    // ordinary uncompressed file.
   }
 }
 
@@ -296,7 +312,7 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
             ? OpenAsDescendant(".", 1, ticket)
             : OpenAsDescendant(fileName, static_cast<std::size_t>(separator - fileName), ticket);
     if (directoryFd < 0) {
-      SetLastError(ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
+      SetLastError(ErrorFromOpening(errno));
       return INVALID_HANDLE_VALUE;
     }
     handle = OpenSearch(directoryFd, ticket, pattern, patternLength);

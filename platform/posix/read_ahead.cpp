@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +36,11 @@ constexpr std::size_t kWindowBytes = std::size_t{8} << 20;
 // walk is in than for one it has yet to reach.
 constexpr std::size_t kPagesAheadInWalk = 4;
 constexpr std::size_t kPagesAheadOfWalk = 2;
+// A listing read ahead longer than this before the walk reaches its directory
+// is checked against the directory as it is then, so that a walk held up (by
+// a slow reader of its output, say) does not report a directory as it was
+// long before: one statx, and a directory changed since is read again.
+constexpr std::int64_t kFreshNanoseconds = 10'000'000;
 // The statx calls of a large batch are shared out in chunks of this many entries.
 constexpr std::uint32_t kChunkEntries = 128;
 
@@ -51,16 +58,18 @@ struct Entry {
   FILETIME creation;
   FILETIME access;
   FILETIME write;
-  DWORD attributes;  // 0: it could not be described, and is left out; or kNoMemory
-  DWORD reparseTag;
+  DWORD attributes;  // 0: it could not be described, and is left out; or kRefused
+  DWORD reparseTag;  // with kRefused, the error that ends the listing before it
+  std::uint64_t inode;
+  std::int64_t changed;  // the status change time, in nanoseconds
   std::uint32_t nameOffset;
   std::uint16_t nameLength;
   std::uint8_t type;  // from the listing
 };
 
-// The attributes of an entry that statx had no memory to describe: the
-// listing ends before it, for want of memory.
-constexpr DWORD kNoMemory = 0xFFFFFFFF;
+// The attributes of an entry whose refusal ends the listing before it: statx
+// had no memory, or the directory cannot be searched.
+constexpr DWORD kRefused = 0xFFFFFFFF;
 
 // The pattern the walk asked with: the same for every directory below the
 // one it started from. Counted by the nodes that use it.
@@ -110,6 +119,12 @@ struct Node {
   Page* lastPage;
   std::size_t pageCount;
   std::size_t pathLength;  // once the walk has asked for it
+  // As its parent's listing described it, and when a worker opened it: a
+  // directory read ahead is the same one when the walk reaches it if these
+  // have not changed.
+  std::uint64_t inode;
+  std::int64_t changed;
+  std::int64_t openedAt;  // 0: opened on the walk's thread, when asked for
   std::size_t nameLength;
   const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
 };
@@ -422,26 +437,52 @@ Page* BuildPage(const char* batch, std::size_t length, const Session& session) {
   return page;
 }
 
+std::int64_t ChangeTime(const struct statx& status) {
+  return status.stx_ctime.tv_sec * std::int64_t{1000000000} + status.stx_ctime.tv_nsec;
+}
+
+std::int64_t Now() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * std::int64_t{1000000000} + now.tv_nsec;
+}
+
+// Whether the directory at path is still the one with that inode and change time.
+bool StillTheSame(const char* path, std::size_t length, std::uint64_t inode, std::int64_t changed) {
+  char copy[PATH_MAX];
+  if (length == 0 || length >= sizeof copy) return true;  // not looked at again
+  std::memcpy(copy, path, length);
+  copy[length] = '\0';
+  struct statx status;
+  return ::statx(AT_FDCWD, copy, kStatxLookFlags, STATX_INO | STATX_CTIME, &status) == 0 &&
+         status.stx_ino == inode && ChangeTime(status) == changed;
+}
+
 void DescribeRange(Page* page, int fd, std::uint32_t begin, std::uint32_t end) {
   Entry* entries = Entries(page);
   const char* names = Names(page);
   for (std::uint32_t i = begin; i < end; ++i) {
     Entry& entry = entries[i];
     const char* name = names + entry.nameOffset;
-    WIN32_FIND_DATAA record;
     if (IsDotOrDotDot(name)) {
-      DescribeDotEntry(entry.type, record);
-    } else {
-      struct statx status;
-      // Vanished, or in a directory that can be listed but not searched:
-      // left out, as the walk on one thread leaves it out.
-      if (system_calls::Statx(fd, name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask,
-                              &status) != 0) {
-        if (errno == ENOMEM) entry.attributes = kNoMemory;
-        continue;
-      }
-      DescribeEntry(fd, name, status, record);
+      entry.attributes = FILE_ATTRIBUTE_DIRECTORY;  // held by the search, handed out last
+      continue;
     }
+    WIN32_FIND_DATAA record;
+    struct statx status;
+    if (system_calls::Statx(fd, name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask, &status) !=
+        0) {
+      // Refused, the listing ends there; vanished, it is left out: as the
+      // walk on one thread does.
+      if (const DWORD refusal = ListingEndingError(errno)) {
+        entry.attributes = kRefused;
+        entry.reparseTag = refusal;
+      }
+      continue;
+    }
+    DescribeEntry(fd, name, status, record);
+    entry.inode = status.stx_ino;
+    entry.changed = ChangeTime(status);
     entry.attributes = record.dwFileAttributes;
     entry.reparseTag = record.dwReserved0;
     entry.size = (std::uint64_t{record.nFileSizeHigh} << 32) | record.nFileSizeLow;
@@ -509,17 +550,17 @@ void Describe(Page* page, int fd, std::unique_lock<std::mutex>& guard) {
   guard.unlock();
 }
 
-// Ends the page before the first entry statx had no memory to describe;
-// true when there is one.
-bool CutAtNoMemory(Page* page) {
+// Ends the page before the first entry whose refusal ends the listing, and
+// answers its error; 0 when there is none.
+DWORD CutAtRefusal(Page* page) {
   const Entry* entries = Entries(page);
   for (std::uint32_t i = 0; i < page->count; ++i) {
-    if (entries[i].attributes == kNoMemory) {
+    if (entries[i].attributes == kRefused) {
       page->count = i;
-      return true;
+      return entries[i].reparseTag;
     }
   }
-  return false;
+  return 0;
 }
 
 bool IsEntered(const Entry& entry, const char* name) {
@@ -539,6 +580,10 @@ bool MakeChildren(Page* page, Node*& children) {
     const char* name = names + entries[i].nameOffset;
     if (!IsEntered(entries[i], name)) continue;
     Node* child = NewNode(name, entries[i].nameLength);
+    if (child != nullptr) {
+      child->inode = entries[i].inode;
+      child->changed = entries[i].changed;
+    }
     if (child == nullptr) {
       while (children != nullptr) {
         Node* next = children->next;
@@ -697,11 +742,12 @@ void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
         if (node->inList) --s.startedAhead;
         NotifyProgress();
       } else {
-        EndNode(node, ErrorFromErrno(openError, ERROR_PATH_NOT_FOUND), deferred);
+        EndNode(node, ErrorFromOpening(openError), deferred);
       }
       return;
     }
     node->fd = fd;
+    node->openedAt = Now();
     if (node->inList || (node->searched && !node->detached)) {
       Node* marker = NewNode("", 0);
       if (marker != nullptr) {
@@ -732,12 +778,12 @@ void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
     Page* page = nullptr;
     Node* children = nullptr;
     bool childrenMade = true;
-    bool noMemory = false;
+    DWORD refusal = 0;
     if (length > 0) {
       page = BuildPage(scratch, static_cast<std::size_t>(length), *session);
       if (page != nullptr) {
         Describe(page, fd, guard);
-        noMemory = CutAtNoMemory(page);
+        refusal = CutAtRefusal(page);
         if (predicts) childrenMade = MakeChildren(page, children);
       }
     }
@@ -758,8 +804,8 @@ void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
       DropMarker(node, deferred);
     }
     Publish(node, page, children, deferred);
-    if (noMemory) {
-      EndNode(node, ERROR_NOT_ENOUGH_MEMORY, deferred);
+    if (refusal != 0) {
+      EndNode(node, refusal, deferred);
       return;
     }
     // Read on while nothing more urgent waits and the window has room.
@@ -931,7 +977,7 @@ void OpenInLine(Node* node, const char* directory, std::size_t length,
   Uncount(node, deferred);
   LetGoOfParentIfDone(node, deferred);
   if (fd < 0) {
-    EndNode(node, ErrorFromErrno(openError, ERROR_PATH_NOT_FOUND), deferred);
+    EndNode(node, ErrorFromOpening(openError), deferred);
     return;
   }
   node->fd = fd;
@@ -984,6 +1030,18 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   StartWorkers();
   const bool engaging = !s.engaged;
   Node* node = TakeForetold(directory, length, pattern, patternLength);
+  if (node != nullptr && node->openedAt != 0 && Now() - node->openedAt > kFreshNanoseconds) {
+    const std::uint64_t inode = node->inode;
+    const std::int64_t changed = node->changed;
+    guard.unlock();
+    const bool same = StillTheSame(directory, length, inode, changed);
+    guard.lock();
+    if (!same) {
+      // Read again as it is now, and foretold anew from it.
+      FinishSearch(node, deferred);
+      node = nullptr;
+    }
+  }
   if (node != nullptr) {
     if (node->state == State::kUnstarted || node->state == State::kInLine) {
       ++node->references;
@@ -1009,7 +1067,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   const int fd =
       length == 0 ? OpenDirectory(AT_FDCWD, "/", 1) : OpenDirectory(AT_FDCWD, directory, length);
   if (fd < 0) {
-    error = ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
+    error = ErrorFromOpening(errno);
     return false;
   }
   Session* session = static_cast<Session*>(::operator new(sizeof(Session), std::nothrow));
@@ -1058,7 +1116,12 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
       while (cursor.index < cursor.page->count) {
         const Entry& entry = entries[cursor.index++];
         if (entry.attributes == 0) continue;
-        FillRecord(entry, names + entry.nameOffset, record);
+        const char* name = names + entry.nameOffset;
+        if (IsDotOrDotDot(name)) {
+          cursor.heldDots |= name[1] == '\0' ? kHeldDot : kHeldDotDot;
+          continue;
+        }
+        FillRecord(entry, name, record);
         return true;
       }
       Deferred deferred;
@@ -1070,6 +1133,10 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
       WakeWorkersIfRoomy();
     }
     if (cursor.node == nullptr) {
+      if (cursor.heldDots != 0) {
+        HandOutHeldDot(cursor.heldDots, record);
+        return true;
+      }
       error = ERROR_NO_MORE_FILES;
       return false;
     }
@@ -1090,7 +1157,13 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
         error = node->endError;
         FinishSearch(node, deferred);
         cursor.node = nullptr;
-        return false;
+        if (error != ERROR_NO_MORE_FILES) {
+          cursor.heldDots = 0;  // a listing cut short ends with its error
+          return false;
+        }
+        if (cursor.heldDots == 0) return false;
+        HandOutHeldDot(cursor.heldDots, record);
+        return true;
       }
       const Task task = PickTask(node);
       if (task.job != nullptr || task.node != nullptr) {

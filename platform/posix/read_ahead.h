@@ -29,6 +29,7 @@ struct Cursor {
   Node* node = nullptr;  // null once the listing has ended
   Page* page = nullptr;  // the batch being handed out
   std::size_t index = 0;
+  unsigned heldDots = 0;  // "." and ".." met, handed out once the rest has been
   // Room for one batch (kBatchSize), aligned for its entries, in which the
   // search's thread reads when it reads for itself. Not owned.
   char* scratch = nullptr;
