@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -156,8 +157,10 @@ struct Shared {
   unsigned workersStarted = 0;
   unsigned idleWorkers = 0;
   unsigned progressWaiters = 0;
-  unsigned running = 0;  // threads inside a task
-  bool pausing = false;  // a fork is waiting for every task to end
+  unsigned running = 0;   // threads inside a task
+  bool pausing = false;   // a fork is waiting for every task to end
+  bool stopping = false;  // the process is ending: workers leave
+  unsigned workersAlive = 0;
   Node* head = nullptr;  // the list: directories the walk will ask for, in its order
   Node* tail = nullptr;
   Node* walking = nullptr;  // directories a search holds
@@ -835,7 +838,7 @@ void* WorkerMain(void*) {
   alignas(struct dirent64) char scratch[kBatchSize];
   Shared& s = S();
   std::unique_lock<std::mutex> guard(s.lock);
-  for (;;) {
+  while (!s.stopping) {
     const Task task = PickTask(nullptr);
     if (task.job == nullptr && task.node == nullptr) {
       ++s.idleWorkers;
@@ -845,7 +848,19 @@ void* WorkerMain(void*) {
     }
     Run(task, guard, scratch);
   }
+  --s.workersAlive;
+  s.progress.notify_all();
   return nullptr;
+}
+
+// At exit, the workers end their tasks and leave, so that nothing of theirs
+// outlives the process's own clean-up.
+void StopWorkers() {
+  Shared& s = S();
+  std::unique_lock<std::mutex> guard(s.lock);
+  s.stopping = true;
+  s.work.notify_all();
+  while (s.workersAlive > 0) s.progress.wait(guard);
 }
 
 void StartWorkers() {
@@ -866,6 +881,7 @@ void StartWorkers() {
     }
     ::pthread_detach(thread);
     ++s.workersStarted;
+    ++s.workersAlive;
   }
 }
 
@@ -898,6 +914,7 @@ void AfterForkInChild() {
   new (&s.progress) std::condition_variable();
   s.pausing = false;
   s.workersStarted = 0;
+  s.workersAlive = 0;
   s.idleWorkers = 0;
   s.progressWaiters = 0;
   s.threads = WalkThreads();
@@ -909,6 +926,7 @@ bool Configure() {
   Shared* s = new (sharedStorage) Shared();
   s->threads = threads;
   ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+  std::atexit(StopWorkers);
   return true;
 }
 

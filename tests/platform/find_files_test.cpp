@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "find/compressed_file_finder.h"
@@ -681,6 +683,38 @@ TEST(FindFilesTest, AnyCallOfAWalkFailingForWantOfMemoryEndsItAsOutOfMemory) {
       }
       EXPECT_TRUE(outOfMemory) << "the walk ended normally, having examined " << examined;
     }
+  }
+}
+
+// A directory that could not be opened ahead for want of descriptors is
+// opened when the walk asks for it, as it would be on one thread: the
+// shortage a worker met is not the directory's error. Every open fails while
+// the walk enters the first subdirectory (the workers then try the others);
+// the rest, asked for in the walk's order once descriptors are back, list whole.
+TEST(FindFilesTest, ADirectoryNotOpenedAheadForWantOfDescriptorsIsOpenedWhenAskedFor) {
+  FindTree tree;
+  for (int i = 0; i < 40; ++i) {
+    tree.Dir("d" + std::to_string(i));
+    tree.File("d" + std::to_string(i) + "/f");
+  }
+  std::vector<std::string> order;
+  for (const std::string& name : Names(List(tree.Path("*")))) {
+    if (name != "." && name != "..") order.push_back(name);
+  }
+  ASSERT_EQ(order.size(), 40u);
+  {
+    const system_calls::ScopedFailure noDescriptors(system_calls::Call::kOpenAt, 0, EMFILE,
+                                                    1000000);
+    ErrorAtTheEnd(tree.Path(order.front() + "/*"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (read_ahead::Enabled()) {
+      EXPECT_GT(system_calls::CallsMade(system_calls::Call::kOpenAt), 1u) << "no worker tried";
+    }
+  }
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    EXPECT_THAT(Names(List(tree.Path(order[i] + "/*"))),
+                UnorderedElementsAreArray(std::vector<std::string>{".", "..", "f"}))
+        << order[i];
   }
 }
 
