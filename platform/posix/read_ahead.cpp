@@ -157,11 +157,11 @@ struct Shared {
   unsigned workersStarted = 0;
   unsigned idleWorkers = 0;
   unsigned progressWaiters = 0;
-  unsigned running = 0;   // threads inside a task
-  bool pausing = false;   // a fork is waiting for every task to end
-  bool stopping = false;  // the process is ending: workers leave
-  unsigned workersAlive = 0;
-  Node* head = nullptr;  // the list: directories the walk will ask for, in its order
+  unsigned running = 0;                // threads inside a task
+  bool pausing = false;                // a fork is waiting for every task to end
+  bool stopping = false;               // the process is ending: workers leave
+  pthread_t workers[kMaxWalkThreads];  // the first workersStarted are running
+  Node* head = nullptr;                // the list: directories the walk will ask for, in its order
   Node* tail = nullptr;
   Node* walking = nullptr;  // directories a search holds
   Job* jobsHead = nullptr;
@@ -848,19 +848,21 @@ void* WorkerMain(void*) {
     }
     Run(task, guard, scratch);
   }
-  --s.workersAlive;
-  s.progress.notify_all();
   return nullptr;
 }
 
-// At exit, the workers end their tasks and leave, so that nothing of theirs
-// outlives the process's own clean-up.
+// At exit, the workers end their tasks and leave, and are joined, so that
+// nothing of theirs outlives the process's own clean-up.
 void StopWorkers() {
   Shared& s = S();
-  std::unique_lock<std::mutex> guard(s.lock);
-  s.stopping = true;
-  s.work.notify_all();
-  while (s.workersAlive > 0) s.progress.wait(guard);
+  unsigned started = 0;
+  {
+    const std::lock_guard<std::mutex> guard(s.lock);
+    s.stopping = true;
+    s.work.notify_all();
+    started = s.workersStarted;
+  }
+  for (unsigned i = 0; i < started; ++i) ::pthread_join(s.workers[i], nullptr);
 }
 
 void StartWorkers() {
@@ -870,18 +872,16 @@ void StartWorkers() {
   Shared& s = S();
   while (s.workersStarted + 1 < s.threads) {
     pthread_attr_t attributes;
-    pthread_t thread;
-    const bool started = ::pthread_attr_init(&attributes) == 0 &&
-                         ::pthread_attr_setstacksize(&attributes, kWorkerStack) == 0 &&
-                         ::pthread_create(&thread, &attributes, WorkerMain, nullptr) == 0;
+    const bool started =
+        ::pthread_attr_init(&attributes) == 0 &&
+        ::pthread_attr_setstacksize(&attributes, kWorkerStack) == 0 &&
+        ::pthread_create(&s.workers[s.workersStarted], &attributes, WorkerMain, nullptr) == 0;
     ::pthread_attr_destroy(&attributes);
     if (!started) {
       s.threads = s.workersStarted + 1;  // the walk goes on with those it has
       return;
     }
-    ::pthread_detach(thread);
     ++s.workersStarted;
-    ++s.workersAlive;
   }
 }
 
@@ -913,8 +913,7 @@ void AfterForkInChild() {
   new (&s.work) std::condition_variable();
   new (&s.progress) std::condition_variable();
   s.pausing = false;
-  s.workersStarted = 0;
-  s.workersAlive = 0;
+  s.workersStarted = 0;  // the parent's are not the child's to join
   s.idleWorkers = 0;
   s.progressWaiters = 0;
   s.threads = WalkThreads();
