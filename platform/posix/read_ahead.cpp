@@ -1124,6 +1124,22 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   return true;
 }
 
+void Settle() {
+  if (!Enabled()) return;
+  Shared& s = S();
+  Deferred deferred;
+  std::unique_lock<std::mutex> guard(s.lock);
+  DropPredictions(deferred);
+  s.pausing = true;  // nothing new is picked meanwhile
+  while (s.running > 0) {
+    ++s.progressWaiters;
+    s.progress.wait(guard);
+    --s.progressWaiters;
+  }
+  s.pausing = false;
+  WakeWorkers();
+}
+
 bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
   Shared& s = S();
   for (;;) {

@@ -664,7 +664,9 @@ TEST(FindFilesTest, AnyCallOfAWalkFailingForWantOfMemoryEndsItAsOutOfMemory) {
     SCOPED_TRACE("call kind " + std::to_string(static_cast<unsigned>(call)));
     std::uint64_t calls = 0;
     {
-      // Counted, never reached: the walk's calls of that kind.
+      // Counted, never reached: the walk's calls of that kind. Each walk
+      // starts once nothing of the one before reads on.
+      read_ahead::Settle();
       const system_calls::ScopedFailure counting(call, 1000000, ENOMEM);
       ASSERT_EQ(ExaminedBelow(tree.Path(), QueuedRecursion), kFiles);
       calls = system_calls::CallsMade(call);
@@ -675,6 +677,7 @@ TEST(FindFilesTest, AnyCallOfAWalkFailingForWantOfMemoryEndsItAsOutOfMemory) {
       bool outOfMemory = false;
       DWORD examined = 0;
       try {
+        read_ahead::Settle();
         const system_calls::ScopedFailure failure(call, passing, ENOMEM);
         examined = ExaminedBelow(tree.Path(), QueuedRecursion);
       } catch (const HResultException& e) {
