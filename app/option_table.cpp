@@ -3,26 +3,15 @@
 #include <cstring>
 
 #include "app/fatal_error.h"
+#include "platform/ascii_case.h"
 #include "text/cstring.h"
-
-namespace {
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Whether the first length characters of text equal name, A-Z taken as a-z.
-// A text shorter than name differs at its terminator.
-bool StartsWithNoCase(const char* text, const char* name, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    if (LowerAscii(text[i]) != LowerAscii(name[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 const OptionEntry* FindOption(const OptionEntry* table, int count, const char* text) {
   for (int row = 0; row < count; ++row) {
-    if (StartsWithNoCase(text, table[row].name, std::strlen(table[row].name))) return &table[row];
+    // A text shorter than the name differs at its terminator.
+    if (EqualFoldingAsciiCase(text, table[row].name, std::strlen(table[row].name))) {
+      return &table[row];
+    }
   }
   throw new ExceptionUnknownFlag{text};
 }

@@ -6,24 +6,13 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/format_dialect.h"
 #include "text/cstring.h"
 
 namespace {
 
-enum class SizeClass { kNone, kNarrow, kWide, k64 };
-
 constexpr char kFloatingPointRefusal[] =
     "Floating point (%%e, %%f, %%g, and %%G) is not supported by the CString class.";
-
-// Decimal digits as far as they go; saturates instead of overflowing.
-int ReadNumber(const char*& p) {
-  long long value = 0;
-  while (*p >= '0' && *p <= '9') {
-    value = std::min<long long>(value * 10 + (*p - '0'), INT_MAX);
-    ++p;
-  }
-  return static_cast<int>(value);
-}
 
 long long TextLength16(const std::uint16_t* text) {
   long long length = 0;
@@ -53,40 +42,14 @@ long long EstimateLength(const char* format, va_list arguments, const char* ownB
       continue;
     }
 
-    int width = 0;
-    int precision = 0;
-    for (;; p = CharNextA(p)) {
-      if (*p == '#') {
-        total += 2;  // room for a "0x" prefix
-      } else if (*p == '*') {
-        width = va_arg(args, int);
-      } else if (*p != '-' && *p != '+' && *p != '0' && *p != ' ') {
-        break;
-      }
-    }
-    if (width == 0) width = ReadNumber(p);
-    if (*p == '.') {
-      ++p;
-      if (*p == '*') {
-        precision = va_arg(args, int);
-        ++p;
-      } else {
-        precision = ReadNumber(p);
-      }
-    }
-    SizeClass size = SizeClass::kNone;
-    if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-      size = SizeClass::k64;
-      p += 3;
-    } else if (*p == 'h') {
-      size = SizeClass::kNarrow;
-      ++p;
-    } else if (*p == 'l') {
-      size = SizeClass::kWide;
-      ++p;
-    } else if (*p == 'F' || *p == 'L' || *p == 'N') {
-      ++p;
-    }
+    // Read as the platform's formatter reads it, so that both take the same
+    // argument slots. What the estimate makes of it is its own: it only
+    // bounds the output, generously where the output depends on the value.
+    const format_dialect::Conversion spec = format_dialect::ReadConversion(p, &args);
+    total += 2 * static_cast<long long>(spec.alternateCount);  // room for a "0x" prefix each
+    const int width = spec.width;
+    const int precision = spec.precision;
+    const format_dialect::Size size = spec.size;
 
     long long item = 0;
     bool isText = false;
@@ -96,15 +59,16 @@ long long EstimateLength(const char* format, va_list arguments, const char* ownB
     switch (conversion) {
       case 'c':
       case 'C':
-        if (size == SizeClass::k64) break;
+        if (size == format_dialect::Size::k64) break;
         (void)va_arg(args, int);
         item = 2;
         isText = true;
         break;
       case 's':
       case 'S': {
-        if (size == SizeClass::k64) break;
-        const bool wide = conversion == 'S' ? size != SizeClass::kNarrow : size == SizeClass::kWide;
+        if (size == format_dialect::Size::k64) break;
+        const bool wide = conversion == 'S' ? size != format_dialect::Size::kNarrow
+                                            : size == format_dialect::Size::kWide;
         const void* text = va_arg(args, const void*);
         const char* address = static_cast<const char*>(text);
         if (std::less_equal<const char*>()(ownBegin, address) &&
@@ -127,7 +91,7 @@ long long EstimateLength(const char* format, va_list arguments, const char* ownB
       case 'u':
       case 'x':
       case 'X':
-        if (size == SizeClass::k64) {
+        if (size == format_dialect::Size::k64) {
           (void)va_arg(args, long long);
         } else {
           (void)va_arg(args, int);

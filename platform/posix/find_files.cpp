@@ -20,6 +20,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/posix/error_from_errno.h"
+#include "platform/posix/system_calls.h"
 #include "platform/posix/wildcard.h"
 #include "platform/win32.h"
 
@@ -27,7 +29,6 @@ namespace {
 
 constexpr std::size_t kBatchSize = 64 * 1024;
 constexpr std::size_t kMaxNameLength = 255;  // the longest name a POSIX file system holds
-constexpr DWORD kErrorTooManyOpenFiles = 4;  // the platform's ERROR_TOO_MANY_OPEN_FILES
 
 constexpr unsigned kStatxMask =
     STATX_TYPE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
@@ -171,23 +172,6 @@ bool CloseSearch(HANDLE handle) {
   return true;
 }
 
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EMFILE:
-    case ENFILE:
-      return kErrorTooManyOpenFiles;
-    default:  // ENOENT, ENOTDIR, ELOOP and the rest: the directory is not there to search
-      return ERROR_PATH_NOT_FOUND;
-  }
-}
-
 // 100-nanosecond ticks since 1601, the platform's time; earlier times are 0,
 // times too late for 64 bits the largest.
 FILETIME ToFileTime(const struct statx_timestamp& time) {
@@ -236,7 +220,7 @@ void DescribeEntry(int directoryFd, const char* name, const struct statx& status
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     reparseTag = IO_REPARSE_TAG_SYMLINK;
     struct statx target;
-    if (::statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
+    if (system_calls::Statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
         S_ISDIR(target.stx_mode)) {
       attributes |= FILE_ATTRIBUTE_DIRECTORY;
     }
@@ -294,7 +278,8 @@ int OpenDirectory(const char* path, std::size_t length) {
     }
     piece[cut] = '\0';
     const bool last = cut >= rest;
-    const int fd = ::openat(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        system_calls::OpenAt(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
     const int openError = errno;
     if (base != AT_FDCWD) ::close(base);
     if (fd < 0 || last) {
@@ -318,9 +303,9 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
         error = ERROR_NO_MORE_FILES;
         return false;
       }
-      const ssize_t length = ::getdents64(search.directoryFd, search.batch, kBatchSize);
+      const ssize_t length = system_calls::GetDents64(search.directoryFd, search.batch, kBatchSize);
       if (length <= 0) {
-        error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno);
+        error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
         CloseDirectory(search);  // nothing more will come from it
         return false;
       }
@@ -350,17 +335,24 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
       DescribeDotEntry(*entry, record);
       return true;
     }
-    // Called from here, not from a helper: the fewer frames a system call
-    // returns through, the cheaper the return.
+    // Called from here, not from a helper (the wrapper is inlined): the fewer
+    // frames a system call returns through, the cheaper the return.
     struct statx status;
-    if (::statx(search.directoryFd, entry->d_name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags,
-                kStatxMask, &status) == 0) {
+    if (system_calls::Statx(search.directoryFd, entry->d_name,
+                            AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask, &status) == 0) {
       DescribeEntry(search.directoryFd, entry->d_name, status, record);
       return true;
     }
     // It vanished, its directory can be listed but not searched, or statx
     // failed otherwise: reporting it anyway would show an unknown entry as an
-    // ordinary uncompressed file.
+    // ordinary uncompressed file. Leaving it out for want of memory would
+    // miscount the directory: the listing ends there, as a failed read ends it.
+    if (errno == ENOMEM) {
+      error = ERROR_NOT_ENOUGH_MEMORY;
+      CloseDirectory(search);
+      search.batchOffset = search.batchLength;
+      return false;
+    }
   }
 }
 
@@ -394,7 +386,7 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     directoryFd = OpenDirectory(fileName, static_cast<std::size_t>(separator - fileName));
   }
   if (directoryFd < 0) {
-    SetLastError(ErrorFromErrno(errno));
+    SetLastError(ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
     return INVALID_HANDLE_VALUE;
   }
   const HANDLE handle = OpenSearch(directoryFd, pattern, patternLength);

@@ -7,11 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/format_dialect.h"
 #include "platform/win32.h"
 
 namespace {
-
-enum class SizeClass { kNone, kNarrow, kWide, k64 };
 
 class BoundedWriter {
  public:
@@ -44,16 +43,6 @@ class BoundedWriter {
   char* end;  // where the terminator goes when the room is used up
 };
 
-// Decimal digits read as far as they go, saturating instead of overflowing.
-int ReadNumber(const char*& p) {
-  long long value = 0;
-  while (*p >= '0' && *p <= '9') {
-    value = std::min<long long>(value * 10 + (*p - '0'), INT_MAX);
-    ++p;
-  }
-  return static_cast<int>(value);
-}
-
 // 16-bit characters become bytes where they fit and "?" where they do not.
 char NarrowUnit(unsigned unit) { return unit <= 0xFF ? static_cast<char>(unit) : '?'; }
 
@@ -81,9 +70,8 @@ void PutPadded(BoundedWriter& out, const char* text8, const std::uint16_t* text1
 // One integer conversion, laid out by hand so that widths and precisions cost
 // only the room they fill, however large they are written.
 void PutNumber(BoundedWriter& out, unsigned long long magnitude, bool negative, char conversion,
-               const char* flags, int flagCount, long long width, bool leftAlign, bool hasPrecision,
-               int precision) {
-  const auto hasFlag = [&](char flag) { return std::memchr(flags, flag, flagCount) != nullptr; };
+               unsigned flags, long long width, bool leftAlign, bool hasPrecision, int precision) {
+  const auto hasFlag = [&](unsigned flag) { return (flags & flag) != 0; };
   char digits[32];
   const char* digitFormat = conversion == 'x'   ? "%llx"
                             : conversion == 'X' ? "%llX"
@@ -96,20 +84,22 @@ void PutNumber(BoundedWriter& out, unsigned long long magnitude, bool negative, 
   const bool isSigned = conversion == 'd' || conversion == 'i';
   if (isSigned && negative) {
     prefix[0] = '-';
-  } else if (isSigned && hasFlag('+')) {
+  } else if (isSigned && hasFlag(format_dialect::kPlus)) {
     prefix[0] = '+';
-  } else if (isSigned && hasFlag(' ')) {
+  } else if (isSigned && hasFlag(format_dialect::kSpace)) {
     prefix[0] = ' ';
-  } else if (hasFlag('#') && magnitude != 0 && (conversion == 'x' || conversion == 'X')) {
+  } else if (hasFlag(format_dialect::kAlternate) && magnitude != 0 &&
+             (conversion == 'x' || conversion == 'X')) {
     prefix[0] = '0';
     prefix[1] = conversion;
-  } else if (hasFlag('#') && conversion == 'o' && (digitCount == 0 || digits[0] != '0')) {
+  } else if (hasFlag(format_dialect::kAlternate) && conversion == 'o' &&
+             (digitCount == 0 || digits[0] != '0')) {
     prefix[0] = '0';
   }
   const long long prefixLength = static_cast<long long>(std::strlen(prefix));
   long long zeros = hasPrecision && precision > digitCount ? precision - digitCount : 0;
   long long padding = width - prefixLength - zeros - digitCount;
-  if (!leftAlign && hasFlag('0') && !hasPrecision && padding > 0) {
+  if (!leftAlign && hasFlag(format_dialect::kZeroFill) && !hasPrecision && padding > 0) {
     zeros += padding;
     padding = 0;
   }
@@ -142,59 +132,26 @@ int wvnsprintfA(LPSTR dest, int cchDest, LPCSTR format, va_list arguments) {
       continue;
     }
 
-    // The same reading as the length estimate, so that both take the same
-    // argument slots: flags (with "*" widths), width, precision, size prefix.
-    char flags[8];
-    int flagCount = 0;
-    int width = 0;
-    for (;; ++p) {
-      const char c = *p;
-      if (c == '*') {
-        width = va_arg(args, int);
-      } else if (c == '#' || c == '-' || c == '+' || c == '0' || c == ' ') {
-        if (flagCount < 5 && std::memchr(flags, c, flagCount) == nullptr) flags[flagCount++] = c;
-      } else {
-        break;
-      }
-    }
-    if (width == 0) width = ReadNumber(p);
-    bool hasPrecision = false;
-    int precision = 0;
-    if (*p == '.') {
-      ++p;
-      hasPrecision = true;
-      if (*p == '*') {
-        precision = va_arg(args, int);
-        ++p;
-      } else {
-        precision = ReadNumber(p);
-      }
-    }
-    SizeClass size = SizeClass::kNone;
-    if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-      size = SizeClass::k64;
-      p += 3;
-    } else if (*p == 'h') {
-      size = SizeClass::kNarrow;
-      ++p;
-    } else if (*p == 'l') {
-      size = SizeClass::kWide;
-      ++p;
-    } else if (*p == 'F' || *p == 'L' || *p == 'N') {
-      ++p;
-    }
+    // Read as the counted string's length estimate reads it, so that both
+    // take the same argument slots; laying it out is this formatter's own.
+    const format_dialect::Conversion spec = format_dialect::ReadConversion(p, &args);
+    const int width = spec.width;
+    const bool hasPrecision = spec.hasPrecision;
+    const int precision = spec.precision;
+    const format_dialect::Size size = spec.size;
     const char conversion = *p;
     if (conversion != '\0') ++p;
 
-    const bool leftAlign = std::memchr(flags, '-', flagCount) != nullptr || width < 0;
+    const bool leftAlign = (spec.flags & format_dialect::kLeftAlign) != 0 || width < 0;
     const long long fieldWidth = width < 0 ? -static_cast<long long>(width) : width;
 
     switch (conversion) {
       case 'c':
       case 'C': {
-        if (size == SizeClass::k64) break;
+        if (size == format_dialect::Size::k64) break;
         const int value = va_arg(args, int);
-        const bool wide = conversion == 'C' ? size != SizeClass::kNarrow : size == SizeClass::kWide;
+        const bool wide = conversion == 'C' ? size != format_dialect::Size::kNarrow
+                                            : size == format_dialect::Size::kWide;
         const char c =
             wide ? NarrowUnit(static_cast<unsigned>(value) & 0xFFFF) : static_cast<char>(value);
         if (!leftAlign) out.Repeat(' ', fieldWidth - 1);
@@ -204,8 +161,9 @@ int wvnsprintfA(LPSTR dest, int cchDest, LPCSTR format, va_list arguments) {
       }
       case 's':
       case 'S': {
-        if (size == SizeClass::k64) break;
-        const bool wide = conversion == 'S' ? size != SizeClass::kNarrow : size == SizeClass::kWide;
+        if (size == format_dialect::Size::k64) break;
+        const bool wide = conversion == 'S' ? size != format_dialect::Size::kNarrow
+                                            : size == format_dialect::Size::kWide;
         const void* text = va_arg(args, const void*);
         PutPadded(out, static_cast<const char*>(text), static_cast<const std::uint16_t*>(text),
                   wide, fieldWidth, leftAlign, hasPrecision, precision);
@@ -213,12 +171,13 @@ int wvnsprintfA(LPSTR dest, int cchDest, LPCSTR format, va_list arguments) {
       }
       case 'd':
       case 'i': {
-        const long long value = size == SizeClass::k64 ? va_arg(args, long long)
-                                                       : static_cast<long long>(va_arg(args, int));
+        const long long value = size == format_dialect::Size::k64
+                                    ? va_arg(args, long long)
+                                    : static_cast<long long>(va_arg(args, int));
         const unsigned long long magnitude = value < 0
                                                  ? 0ULL - static_cast<unsigned long long>(value)
                                                  : static_cast<unsigned long long>(value);
-        PutNumber(out, magnitude, value < 0, conversion, flags, flagCount, fieldWidth, leftAlign,
+        PutNumber(out, magnitude, value < 0, conversion, spec.flags, fieldWidth, leftAlign,
                   hasPrecision, precision);
         break;
       }
@@ -227,10 +186,11 @@ int wvnsprintfA(LPSTR dest, int cchDest, LPCSTR format, va_list arguments) {
       case 'x':
       case 'X': {
         const unsigned long long value =
-            size == SizeClass::k64 ? va_arg(args, unsigned long long)
-                                   : static_cast<unsigned long long>(va_arg(args, unsigned));
-        PutNumber(out, value, false, conversion, flags, flagCount, fieldWidth, leftAlign,
-                  hasPrecision, precision);
+            size == format_dialect::Size::k64
+                ? va_arg(args, unsigned long long)
+                : static_cast<unsigned long long>(va_arg(args, unsigned));
+        PutNumber(out, value, false, conversion, spec.flags, fieldWidth, leftAlign, hasPrecision,
+                  precision);
         break;
       }
       case 'p': {

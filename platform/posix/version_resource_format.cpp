@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "platform/ascii_case.h"
+
 namespace version_resource {
 
 std::uint16_t Read16(const unsigned char* bytes, std::size_t offset) {
@@ -43,24 +45,14 @@ bool NextChild(std::span<const unsigned char> block, const Node& parent, std::si
   return true;
 }
 
-namespace {
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 bool FindChild(std::span<const unsigned char> block, const Node& parent, std::string_view key,
                Node& child) {
   std::size_t cursor = parent.childrenOffset;
   while (NextChild(block, parent, cursor, child)) {
-    if (EqualIgnoringCase(child.key, key)) return true;
+    if (child.key.size() == key.size() &&
+        EqualFoldingAsciiCase(child.key.data(), key.data(), key.size())) {
+      return true;
+    }
   }
   return false;
 }

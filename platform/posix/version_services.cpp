@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/posix/elf_section.h"
+#include "platform/posix/error_from_errno.h"
 #include "platform/posix/version_resource_format.h"
 #include "platform/win32.h"
 
@@ -36,20 +37,6 @@ class FileDescriptor {
   int fd;
 };
 
-DWORD ErrorOfOpen(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    default:
-      return ERROR_FILE_NOT_FOUND;
-  }
-}
-
 // Opens fileName for reading; -1 with the last error set when it cannot.
 // Non-blocking, so that a FIFO given as the path cannot hang the caller.
 int OpenForReading(LPCSTR fileName) {
@@ -58,7 +45,7 @@ int OpenForReading(LPCSTR fileName) {
     return -1;
   }
   const int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) SetLastError(ErrorOfOpen(errno));
+  if (fd < 0) SetLastError(ErrorFromErrno(errno, ERROR_FILE_NOT_FOUND));
   return fd;
 }
 

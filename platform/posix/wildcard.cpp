@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-namespace {
+#include "platform/ascii_case.h"
 
-char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+namespace {
 
 // The whole of name against pattern[0, end); a star retried one character
 // further on each mismatch, so the cost stays linear in practice.
@@ -15,7 +15,8 @@ bool MatchRange(const char* pattern, const char* end, const char* name) {
     if (pattern < end && *pattern == '*') {
       starPattern = ++pattern;
       starName = name;
-    } else if (pattern < end && (*pattern == '?' || FoldCase(*pattern) == FoldCase(*name))) {
+    } else if (pattern < end &&
+               (*pattern == '?' || FoldAsciiCase(*pattern) == FoldAsciiCase(*name))) {
       ++pattern;
       ++name;
     } else if (starPattern != nullptr) {

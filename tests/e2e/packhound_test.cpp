@@ -25,27 +25,32 @@ std::string Joined(std::initializer_list<const char*> parts) {
   return path;
 }
 
-// The tree most cases search:
-//   a.txt (compressed)  b.txt
-//   S/d.txt (compressed)  S/e.txt  S/X/f.txt (compressed)
+// The tree the cases search:
+//   a.txt  b.txt
+//   S/d.txt  S/e.txt  S/X/f.txt
 //   T/ (empty)
+void AddTheTree(const TempTree& tree) {
+  for (const char* file : {"a.txt", "b.txt", "S/d.txt", "S/e.txt", "S/X/f.txt"}) {
+    tree.AddFile(file);
+  }
+  tree.AddDirectory("T");
+}
+
+// Nothing in it compressed.
 class PackhoundTest : public TreeRunTest {
  protected:
-  void SetUp() override {
-    tree.AddFile("a.txt");
-    tree.AddFile("b.txt");
-    tree.AddFile("S/d.txt");
-    tree.AddFile("S/e.txt");
-    tree.AddFile("S/X/f.txt");
-    tree.AddDirectory("T");
-  }
-
-  void CompressTheThree() { Compress({"a.txt", "S/d.txt", "S/X/f.txt"}); }
+  PackhoundTest() { AddTheTree(tree); }
 };
 
-TEST_F(PackhoundTest, NoArgumentsSearchesTheCurrentDirectoryRecursively) {
-  CompressTheThree();
-  if (IsSkipped()) return;
+// a.txt, S/d.txt and S/X/f.txt compressed.
+class PackhoundCompressedTest : public CompressedTreeRunTest {
+ protected:
+  PackhoundCompressedTest() : CompressedTreeRunTest({"a.txt", "S/d.txt", "S/X/f.txt"}) {
+    AddTheTree(tree);
+  }
+};
+
+TEST_F(PackhoundCompressedTest, NoArgumentsSearchesTheCurrentDirectoryRecursively) {
   const ProcessResult run = Run({});
   const std::vector<std::string> lines = OutputLines(run.out);
   ASSERT_EQ(lines.size(), 5u) << run.out;
@@ -59,9 +64,7 @@ TEST_F(PackhoundTest, NoArgumentsSearchesTheCurrentDirectoryRecursively) {
   EXPECT_EQ(run.exitStatus, 3);
 }
 
-TEST_F(PackhoundTest, UncompressedSearchListsTheOtherFiles) {
-  CompressTheThree();
-  if (IsSkipped()) return;
+TEST_F(PackhoundCompressedTest, UncompressedSearchListsTheOtherFiles) {
   const ProcessResult run = Run({"-su"});
   const std::vector<std::string> lines = OutputLines(run.out);
   ASSERT_EQ(lines.size(), 4u) << run.out;
@@ -115,17 +118,14 @@ TEST_F(PackhoundTest, AUsageRequestWinsWhereverItStands) {
   }
 }
 
-TEST_F(PackhoundTest, TheLaterOfTwoPathsIsSearched) {
-  Compress({"S/d.txt"});
-  if (IsSkipped()) return;
+TEST_F(PackhoundCompressedTest, TheLaterOfTwoPathsIsSearched) {
   const ProcessResult run = Run({"T", "S", "-nh"});
-  EXPECT_EQ(run.out, Joined({"S", "d.txt"}) + "\nFound 1 compressed files in 3 items examined. \n");
-  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.out, Joined({"S", "d.txt"}) + "\n" + Joined({"S", "X", "f.txt"}) +
+                         "\nFound 2 compressed files in 3 items examined. \n");
+  EXPECT_EQ(run.exitStatus, 2);
 }
 
-TEST_F(PackhoundTest, RecursionOptionTogglesAndTogglesBack) {
-  CompressTheThree();
-  if (IsSkipped()) return;
+TEST_F(PackhoundCompressedTest, RecursionOptionTogglesAndTogglesBack) {
   const ProcessResult once = Run({"-nr"});
   EXPECT_EQ(once.out, "Nonrecursive search of . for compressed files.\n" + Joined({".", "a.txt"}) +
                           "\nFound 1 compressed files in 2 items examined. \n");
@@ -135,9 +135,7 @@ TEST_F(PackhoundTest, RecursionOptionTogglesAndTogglesBack) {
   EXPECT_EQ(twice.exitStatus, 3);
 }
 
-TEST_F(PackhoundTest, SummaryOnlyAndNoSummaryConflictUnlessToggledBack) {
-  CompressTheThree();
-  if (IsSkipped()) return;
+TEST_F(PackhoundCompressedTest, SummaryOnlyAndNoSummaryConflictUnlessToggledBack) {
   const ProcessResult conflict = Run({"-ns", "-so"});
   EXPECT_EQ(conflict.out, "");
   EXPECT_EQ(conflict.err,
@@ -152,9 +150,7 @@ TEST_F(PackhoundTest, SummaryOnlyAndNoSummaryConflictUnlessToggledBack) {
   EXPECT_EQ(escaped.exitStatus, 3);
 }
 
-TEST_F(PackhoundTest, SummaryOnlyPrintsNoListing) {
-  CompressTheThree();
-  if (IsSkipped()) return;
+TEST_F(PackhoundCompressedTest, SummaryOnlyPrintsNoListing) {
   const ProcessResult run = Run({"-so"});
   EXPECT_EQ(run.out,
             "Recursive search of . for compressed files.\n"
@@ -162,18 +158,14 @@ TEST_F(PackhoundTest, SummaryOnlyPrintsNoListing) {
   EXPECT_EQ(run.exitStatus, 3);
 }
 
-TEST_F(PackhoundTest, NoHeaderAndNoSummaryLeaveOnlyTheListing) {
-  CompressTheThree();
-  if (IsSkipped()) return;
+TEST_F(PackhoundCompressedTest, NoHeaderAndNoSummaryLeaveOnlyTheListing) {
   const ProcessResult run = Run({"-nh", "-ns"});
   EXPECT_EQ(run.out, Joined({".", "a.txt"}) + "\n" + Joined({".", "S", "d.txt"}) + "\n" +
                          Joined({".", "S", "X", "f.txt"}) + "\n");
   EXPECT_EQ(run.exitStatus, 3);
 }
 
-TEST_F(PackhoundTest, FullPathOptionConvertsARelativePath) {
-  CompressTheThree();
-  if (IsSkipped()) return;
+TEST_F(PackhoundCompressedTest, FullPathOptionConvertsARelativePath) {
   const std::string root = fs::canonical(tree.Root()).string();
   const ProcessResult run = Run({"-fp", "S"});
   const std::vector<std::string> lines = OutputLines(run.out);
@@ -230,14 +222,28 @@ TEST_F(PackhoundTest, ALongRejectedOptionIsQuotedWhole) {
   EXPECT_EQ(run.err, "Packhound: Unknown argument: " + option + "; cannot continue.\n");
 }
 
+// An empty path joins to the search specification of the root: what follows
+// the header, listing and summary, is a search of the root's.
 TEST_F(PackhoundTest, AnEmptyPathSearchesTheRootWithAnEmptyHeader) {
-  const ProcessResult run = Run({"", "-nr", "-so"});
-  const std::vector<std::string> lines = OutputLines(run.out);
-  ASSERT_EQ(lines.size(), 2u) << run.out;
-  EXPECT_EQ(lines[0], "Nonrecursive search of  for compressed files.");
-  // The root holds at least one directory but perhaps no file: only the form is sure.
-  EXPECT_EQ(lines[1].rfind("Found ", 0), 0u);
-  EXPECT_EQ(run.err, "");
+  const ProcessResult empty = Run({"", "-nr", "-su"});
+  const ProcessResult root = Run({kSeparator, "-nr", "-su"});
+  const std::vector<std::string> emptyLines = OutputLines(empty.out);
+  const std::vector<std::string> rootLines = OutputLines(root.out);
+  ASSERT_GE(emptyLines.size(), 2u) << empty.out;
+  ASSERT_GE(rootLines.size(), 2u) << root.out;
+  EXPECT_EQ(emptyLines[0], "Nonrecursive search of  for uncompressed files.");
+  EXPECT_EQ(rootLines[0], "Nonrecursive search of " + kSeparator + " for uncompressed files.");
+  EXPECT_EQ(std::vector<std::string>(emptyLines.begin() + 1, emptyLines.end()),
+            std::vector<std::string>(rootLines.begin() + 1, rootLines.end()));
+  EXPECT_EQ(empty.exitStatus, root.exitStatus);
+  EXPECT_EQ(empty.err, "");
+  // Each line names a file of the root, not of the directory the tool ran in.
+  for (std::size_t i = 1; i + 1 < emptyLines.size(); ++i) {
+    EXPECT_TRUE(fs::exists(fs::symlink_status(emptyLines[i]))) << emptyLines[i];
+  }
+  if (root.exitStatus == 0) {
+    GTEST_SKIP() << "the root holds no file here, so a search of nothing would look the same";
+  }
 }
 
 }  // namespace

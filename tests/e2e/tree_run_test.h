@@ -1,9 +1,10 @@
-// The fixture of end-to-end cases: a temporary tree, the tool run in it.
+// The fixtures of end-to-end cases: a temporary tree, the tool run in it.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/compressed_flag.h"
@@ -13,13 +14,6 @@
 
 class TreeRunTest : public testing::Test {
  protected:
-  // Marks the files, or skips the case where the file system cannot mark them
-  // (the caller then checks IsSkipped()).
-  void Compress(const std::vector<std::string>& files) {
-    std::string why;
-    if (!SetCompressedFlags(tree.Root(), files, &why)) GTEST_SKIP() << why;
-  }
-
   ProcessResult Run(const std::vector<std::string>& arguments,
                     OutputTarget output = OutputTarget::kCaptured) {
     ToolLaunch launch;
@@ -28,4 +22,26 @@ class TreeRunTest : public testing::Test {
   }
 
   TempTree tree;
+};
+
+// A tree in which the given files, made empty, carry the compressed
+// attribute. Where the file system cannot mark a file so, every case of the
+// fixture is skipped here, before it runs.
+class CompressedTreeRunTest : public TreeRunTest {
+ protected:
+  explicit CompressedTreeRunTest(std::vector<std::string> files) : compressed(std::move(files)) {}
+
+  void SetUp() final {
+    for (std::size_t i = 0; i < compressed.size(); ++i) {
+      tree.AddFile(compressed[i]);
+      std::string why;
+      if (SetCompressedFlag((tree.Root() / compressed[i]).string(), &why)) continue;
+      // The first refusal is the file system's; a later one is a fault.
+      if (i == 0) GTEST_SKIP() << why;
+      FAIL() << why;
+    }
+  }
+
+ private:
+  std::vector<std::string> compressed;
 };

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "find/search_tally.h"
+#include "tests/support/failing_allocator.h"
 #include "tests/support/fake_find.h"
 #include "tests/support/out_of_memory.h"
 
@@ -162,6 +163,44 @@ TEST_F(CompressedFileFinderTest, LaterFilesOfADirectoryAreListedUnderItAfterASub
   EXPECT_TRUE(Search(".", ImmediateRecursion));
   EXPECT_EQ(output.Text(), Lines({PlatformPath({".", "a"}), PlatformPath({".", "S", "d"}),
                                   PlatformPath({".", "b"})}));
+}
+
+// Once a subdirectory is left, the files of the directory that holds it are
+// listed under that directory again, as its finder joins its entries; going
+// back allocates nothing, so that no shortage of memory can lose the way.
+TEST_F(CompressedFileFinderTest, LeavingADirectoryListsLaterFilesUnderTheOneThatHoldsIt) {
+  const std::string sep(1, kPathSeparator);
+  const struct {
+    const char* name;
+    std::string path;
+    std::string line;  // of a file b reported after the path was left
+  } rows[] = {
+      {"below a relative directory", PlatformPath({".", "S"}), PlatformPath({".", "b"})},
+      {"below a drive", PlatformPath({"D:", "S"}), PlatformPath({"D:", "b"})},
+      {"below the root", sep + "S", sep + "b"},
+      {"below a directory ending in two separators", PlatformPath({"D:", "", "S"}),
+       PlatformPath({"D:", "", "b"})},
+      {"two levels down", PlatformPath({".", "S", "T"}), PlatformPath({".", "S", "b"})},
+      {"ending in a separator", PlatformPath({".", "S", ""}), PlatformPath({".", "S", "b"})},
+      {"without a separator", "S", sep + "b"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    CapturedOutput captured;
+    CompressedFileFinder finder(".", "*.*");
+    FindDataItem item;
+    item.record.dwFileAttributes = kCompressed;
+    finder.SetFoundItem(item);
+    EXPECT_TRUE(finder.OnEnterDirectory(row.path.c_str()));
+    EXPECT_TRUE(finder.OnFile("a"));
+    {
+      failing_allocator::FailAll noMemory;
+      EXPECT_NO_THROW(EXPECT_TRUE(finder.OnLeaveDirectory(row.path.c_str())));
+    }
+    EXPECT_TRUE(finder.OnFile("b"));
+    const std::string entered = row.path.back() == kPathSeparator ? row.path : row.path + sep;
+    EXPECT_EQ(captured.Text(), Lines({entered + "a", row.line}));
+  }
 }
 
 // Each allocation of a whole search fails in turn: each failure ends it with

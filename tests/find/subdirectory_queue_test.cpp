@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,9 @@ TEST(SubdirectoryQueueTest, AQueuedPathSharesItsTextUntilTheQueueLetsGo) {
   EXPECT_EQ(path.GetRefCount(), 1);
 }
 
-TEST(SubdirectoryQueueTest, NodesComeTenToABlockAndOneAllocationPerBlock) {
+// A directory with n subdirectories costs one allocation per ten of them,
+// all released with the queue.
+TEST(SubdirectoryQueueTest, QueuingCostsOneAllocationPerTenPaths) {
   const std::vector<CString> paths = Paths(21);
   for (const int count : {1, 10, 11, 20, 21}) {
     SCOPED_TRACE(std::to_string(count) + " paths");
@@ -73,14 +76,19 @@ TEST(SubdirectoryQueueTest, NodesComeTenToABlockAndOneAllocationPerBlock) {
   }
 }
 
-TEST(SubdirectoryQueueTest, ClearReleasesEveryPathAndBlockAndTheQueueStaysUsable) {
+TEST(SubdirectoryQueueTest, ClearReleasesEverythingTheQueueHeldAndTheQueueStaysUsable) {
   const std::vector<CString> paths = Paths(12);
   SubdirectoryQueue queue;
-  for (const CString& path : paths) queue.Append(path);
+  std::int64_t allocated = 0;
+  {
+    Scope counter;
+    for (const CString& path : paths) queue.Append(path);
+    allocated = counter.Allocations();
+  }
   {
     Scope counter;
     queue.Clear();
-    EXPECT_EQ(counter.Releases(), 2);
+    EXPECT_EQ(counter.Releases(), allocated);
   }
   EXPECT_EQ(queue.GetCount(), 0u);
   EXPECT_EQ(queue.Head(), nullptr);

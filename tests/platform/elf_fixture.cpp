@@ -17,6 +17,7 @@ static_assert(kNamesIndex == offsetof(Elf64_Ehdr, e_shstrndx));
 static_assert(kSectionType == offsetof(Elf64_Shdr, sh_type));
 static_assert(kSectionOffset == offsetof(Elf64_Shdr, sh_offset));
 static_assert(kSectionSize == offsetof(Elf64_Shdr, sh_size));
+static_assert(kSectionHeaderSize == sizeof(Elf64_Shdr));
 
 std::string TempFolder::Write(const std::string& name, const Bytes& bytes) const {
   const std::filesystem::path file = Path() / name;

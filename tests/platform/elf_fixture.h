@@ -42,7 +42,8 @@ struct ElfImage {
 ElfImage MakeElf(const Bytes& contents,
                  std::string_view sectionName = version_resource::kSectionName);
 
-// Header fields the tests damage; section fields are relative to a section header.
+// Header fields the tests damage; section fields are relative to a section
+// header. The header of the section names follows that of the contents.
 inline constexpr std::size_t kElfClass = 4;
 inline constexpr std::size_t kElfData = 5;
 inline constexpr std::size_t kSectionTableOffset = 0x28;  // 64 bits
@@ -50,6 +51,7 @@ inline constexpr std::size_t kNamesIndex = 0x3E;          // 16 bits
 inline constexpr std::size_t kSectionType = 0x04;         // 32 bits
 inline constexpr std::size_t kSectionOffset = 0x18;       // 64 bits
 inline constexpr std::size_t kSectionSize = 0x20;         // 64 bits
+inline constexpr std::size_t kSectionHeaderSize = 0x40;
 
 // Stores value little-endian in width bytes at offset.
 void Poke(Bytes& bytes, std::size_t offset, std::uint64_t value, std::size_t width);

@@ -14,12 +14,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "find/compressed_file_finder.h"
+#include "find/hresult_exception.h"
 #include "find/search_tally.h"
+#include "platform/posix/system_calls.h"
 #include "platform/win32.h"
 #include "tests/support/temp_tree.h"
 
@@ -283,6 +286,93 @@ TEST(FindFilesTest, ADirectoryDeeperThanTheLongestPathIsListedAllTheSame) {
   }
 }
 
+// A path of directories, each made relative to the one before, so that the
+// whole may run past PATH_MAX. Separator runs land at the offsets a case asks
+// for, counted from the start of the whole path.
+class LongPath {
+ public:
+  explicit LongPath(const std::string& root) : path(root) {}
+
+  // Names (of 200 characters at most) up to offset, then separators there.
+  LongPath& SeparatorsAt(std::size_t offset, const std::string& separators) {
+    NamesUpTo(offset);
+    path += separators;
+    return *this;
+  }
+  // Names up to length in all (one name when the path ends in separators).
+  LongPath& NamesUpTo(std::size_t length) {
+    while (path.size() < length) {
+      std::size_t gap = length - path.size();
+      const bool afterSeparator = path.back() == '/';
+      std::size_t name = afterSeparator ? gap : gap - 1;
+      if (name > 200) name = std::min<std::size_t>(200, gap - 3);  // leave room for one more
+      path += (afterSeparator ? "" : "/") + std::string(name, 'n');
+    }
+    return *this;
+  }
+  const std::string& Text() const { return path; }
+
+  // Makes every directory the path names under root, and a file in the last.
+  void Make(const std::string& root, const char* file) const {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::size_t at = root.size();
+    while (at < path.size()) {
+      while (at < path.size() && path[at] == '/') ++at;
+      if (at == path.size()) break;
+      const std::size_t end = std::min(path.find('/', at), path.size());
+      const std::string name = path.substr(at, end - at);
+      at = end;
+      ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0) << name << ": " << std::strerror(errno);
+      const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ::close(fd);
+      ASSERT_GE(next, 0) << std::strerror(errno);
+      fd = next;
+    }
+    const int created = ::openat(fd, file, O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    EXPECT_GE(created, 0);
+    ::close(created);
+    ::close(fd);
+  }
+
+ private:
+  std::string path;
+};
+
+// The kernel takes at most PATH_MAX - 1 characters in one path, so a longer
+// directory is opened a piece at a time. Each row puts what decides where a
+// piece ends right at that limit.
+TEST(FindFilesTest, ADirectoryPastTheLongestPathIsOpenedWhateverLiesAtThePieceBoundary) {
+  constexpr std::size_t kLongest = PATH_MAX - 1;  // characters of the longest piece
+  const struct {
+    const char* name;
+    std::function<void(LongPath&)> shape;
+  } rows[] = {
+      {"exactly the longest piece", [](LongPath& p) { p.NamesUpTo(kLongest); }},
+      {"one character more", [](LongPath& p) { p.NamesUpTo(kLongest + 1); }},
+      {"a separator where the longest piece ends",
+       [](LongPath& p) { p.SeparatorsAt(kLongest, "/").NamesUpTo(kLongest + 600); }},
+      {"a separator just past it",
+       [](LongPath& p) { p.SeparatorsAt(kLongest + 1, "/").NamesUpTo(kLongest + 600); }},
+      {"separators on both sides of the boundary",
+       [](LongPath& p) { p.SeparatorsAt(kLongest, "//").NamesUpTo(kLongest + 600); }},
+      {"three separators across it",
+       [](LongPath& p) { p.SeparatorsAt(kLongest - 1, "///").NamesUpTo(kLongest + 600); }},
+      {"separators across it ending the directory",
+       [](LongPath& p) { p.SeparatorsAt(kLongest, "//"); }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FindTree tree;
+    LongPath path(tree.Path());
+    row.shape(path);
+    path.Make(tree.Path(), "deep.txt");
+    // The last separator before the pattern is not part of the directory.
+    EXPECT_THAT(Names(List(path.Text() + "/*.txt")), UnorderedElementsAreArray({"deep.txt"}))
+        << path.Text().size() << " characters";
+  }
+}
+
 TEST(FindFilesTest, AnEndedSearchStaysEndedAndAHandleClosesOnce) {
   FindTree tree;
   WIN32_FIND_DATAA record;
@@ -430,6 +520,73 @@ TEST(FindFilesTest, TheSearchCountsLinksToFilesAndFollowsNoDirectoryLink) {
   tree.Link("tosub", "sub");         // the same files again, through a link
   tree.Link("dangling", "nowhere");  // a file that leads nowhere
   EXPECT_EQ(ExaminedBelow(tree.Path(), QueuedRecursion), 4u);
+}
+
+// What a search of a directory ends with when one of its system calls fails:
+// the error FindFirstFileA or the last FindNextFileA leaves, and whether the
+// engine then ends the whole search as out of memory.
+struct CallFailureRow {
+  const char* name;
+  system_calls::Call call;
+  std::uint64_t passing;  // calls of that kind that still go through
+  int error;
+  DWORD lastError;
+  bool outOfMemory;
+};
+
+// The error one listing ended with, read to its end.
+DWORD ErrorAtTheEnd(const std::string& specification) {
+  WIN32_FIND_DATAA record;
+  const HANDLE handle = FindFirstFileA(specification.c_str(), &record);
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+  while (FindNextFileA(handle, &record)) {
+  }
+  const DWORD error = GetLastError();
+  EXPECT_TRUE(FindClose(handle));
+  return error;
+}
+
+// A directory the system had no memory to open, read or describe is neither
+// empty nor ended: the search ends as out of memory instead of miscounting
+// the tree. Other failures keep their own meaning and the search goes on.
+TEST(FindFilesTest, ACallThatFailsForWantOfMemoryEndsTheSearchAsOutOfMemory) {
+  using system_calls::Call;
+  const CallFailureRow rows[] = {
+      {"opening, no memory", Call::kOpenAt, 0, ENOMEM, ERROR_NOT_ENOUGH_MEMORY, true},
+      {"first read, no memory", Call::kGetDents64, 0, ENOMEM, ERROR_NOT_ENOUGH_MEMORY, true},
+      {"later read, no memory", Call::kGetDents64, 1, ENOMEM, ERROR_NOT_ENOUGH_MEMORY, true},
+      {"describing an entry, no memory", Call::kStatx, 0, ENOMEM, ERROR_NOT_ENOUGH_MEMORY, true},
+      {"opening, access denied", Call::kOpenAt, 0, EACCES, ERROR_ACCESS_DENIED, false},
+      {"opening, too many open files", Call::kOpenAt, 0, EMFILE, ERROR_TOO_MANY_OPEN_FILES, false},
+      {"an entry that vanished", Call::kStatx, 0, ENOENT, ERROR_NO_MORE_FILES, false},
+  };
+  FindTree tree;
+  tree.File("one");
+  tree.File("two");
+  for (const CallFailureRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    {
+      const system_calls::ScopedFailure failure(row.call, row.passing, row.error);
+      EXPECT_EQ(ErrorAtTheEnd(tree.Path("*")), row.lastError);
+      EXPECT_GT(system_calls::CallsMade(row.call), row.passing) << "the failure was reached";
+    }
+    searchTally = SearchTally{};
+    searchTally.listFiles = false;
+    bool outOfMemory = false;
+    try {
+      const system_calls::ScopedFailure failure(row.call, row.passing, row.error);
+      CompressedFileFinder finder(tree.Path().c_str(), "*.*");
+      finder.Run();
+    } catch (const HResultException& e) {
+      outOfMemory = e.GetResult() == E_OUTOFMEMORY;
+    }
+    EXPECT_EQ(outOfMemory, row.outOfMemory);
+    if (!row.outOfMemory) {
+      // Only the entry the failure hid is missing.
+      EXPECT_EQ(searchTally.examinedCount, row.call == Call::kStatx ? 1u : 0u);
+    }
+    searchTally = SearchTally{};
+  }
 }
 
 constexpr int kDepth = 400;

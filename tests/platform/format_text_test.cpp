@@ -32,6 +32,8 @@ TEST(FormatTextTest, ConversionsOfTheDialect) {
       {"decimal", Print(64, "%d|%i", -12, 34), "-12|34"},
       {"width and zero fill", Print(64, "%5d|%-5d|%05d", 1, 2, 3), "    1|2    |00003"},
       {"precision on integers", Print(64, "%.3d", 5), "005"},
+      {"zero fill yields to a precision", Print(64, "%08.3d|%08.0u|%-08d", -5, 0U, 7),
+       "    -005|        |7       "},
       {"unsigned and hexadecimal", Print(64, "%u %x %X %#x %o", 4000000000U, 255, 255, 255, 8),
        "4000000000 ff FF 0xff 10"},
       {"64-bit prefix", Print(64, "%I64d %I64u %s", -(1LL << 40), 1ULL << 63, "z"),

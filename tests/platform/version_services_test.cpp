@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -154,6 +155,29 @@ TEST_F(VersionServicesTest, FilesWithoutAUsableResourceAnswerNothing) {
   }
   EXPECT_EQ(GetFileVersionInfoSizeA((folder.Path() / "missing").c_str(), nullptr), 0U);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// The section names table ends at its size, whatever the file holds after it:
+// a name counts only with its terminator inside the table.
+TEST_F(VersionServicesTest, ASectionNameCountsOnlyWithItsTerminatorInsideTheNamesTable) {
+  // The table: a NUL, then the name of the resource's section and its NUL.
+  const std::size_t throughTerminator = 1 + std::strlen(version_resource::kSectionName) + 1;
+  const struct {
+    const char* name;
+    std::size_t tableSize;
+    bool found;
+  } rows[] = {
+      {"terminator the table's last byte", throughTerminator, true},
+      {"terminator just past the table", throughTerminator - 1, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ElfImage image = MakeElf(kResource);
+    const std::size_t namesHeader = image.sectionHeaderOffset + elf_fixture::kSectionHeaderSize;
+    Poke(image.bytes, namesHeader + elf_fixture::kSectionSize, row.tableSize, 8);
+    const std::string path = folder.Write("names", image.bytes);
+    EXPECT_EQ(GetFileVersionInfoSizeA(path.c_str(), nullptr) != 0, row.found);
+  }
 }
 
 TEST_F(VersionServicesTest, EveryDamagedByteStillAnswersOnlyValuesInsideTheBlock) {

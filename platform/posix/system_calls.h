@@ -1,0 +1,80 @@
+// The system calls of the directory enumeration, each of which a test can make
+// fail on demand.
+//
+// The enumeration calls OpenAt, GetDents64 and Statx in place of openat,
+// getdents64 and statx. Until a test injects a failure they are those system
+// calls and nothing more: inlined where they are called, each adds one relaxed
+// load of a flag and a branch that is never taken, so the walk keeps its cost.
+// A test injects a failure of one kind of call with InjectFailure: from then
+// on, `passing` calls of that kind go through, the next `failing` ones answer
+// -1 with errno set to `error` without reaching the kernel, and later ones go
+// through again. Calls on every thread count towards the same numbers. The
+// tool itself never injects anything.
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace system_calls {
+
+enum class Call : unsigned { kOpenAt, kGetDents64, kStatx };
+inline constexpr unsigned kCallKinds = 3;
+
+// Replaces whatever was injected for that kind of call before.
+void InjectFailure(Call call, std::uint64_t passing, int error, std::uint64_t failing = 1);
+// Every kind of call goes through again, and the counts start over.
+void ClearInjectedFailures();
+// Calls of that kind made since a failure was last injected, of any kind,
+// or cleared, failed ones included.
+std::uint64_t CallsMade(Call call);
+
+// Injects a failure for its own lifetime.
+class ScopedFailure {
+ public:
+  ScopedFailure(Call call, std::uint64_t passing, int error, std::uint64_t failing = 1) {
+    InjectFailure(call, passing, error, failing);
+  }
+  ~ScopedFailure() { ClearInjectedFailures(); }
+  ScopedFailure(const ScopedFailure&) = delete;
+  ScopedFailure& operator=(const ScopedFailure&) = delete;
+};
+
+namespace internal {
+extern std::atomic<bool> injecting;  // any failure injected since the last clear
+// Counts the call; true, with errno set, when it is one to fail. Out of line:
+// only reached while a test injects failures.
+bool TakeInjectedFailure(Call call) noexcept;
+}  // namespace internal
+
+[[gnu::always_inline]] inline bool Fails(Call call) noexcept {
+  return internal::injecting.load(std::memory_order_relaxed) && internal::TakeInjectedFailure(call);
+}
+
+// openat without a creation mode: the enumeration never creates anything.
+[[gnu::always_inline]] inline int OpenAt(int directoryFd, const char* path, int flags) noexcept {
+  if (Fails(Call::kOpenAt)) [[unlikely]]
+    return -1;
+  return ::openat(directoryFd, path, flags);
+}
+
+[[gnu::always_inline]] inline ssize_t GetDents64(int directoryFd, void* buffer,
+                                                 std::size_t size) noexcept {
+  if (Fails(Call::kGetDents64)) [[unlikely]]
+    return -1;
+  return ::getdents64(directoryFd, buffer, size);
+}
+
+[[gnu::always_inline]] inline int Statx(int directoryFd, const char* path, int flags, unsigned mask,
+                                        struct statx* status) noexcept {
+  if (Fails(Call::kStatx)) [[unlikely]]
+    return -1;
+  return ::statx(directoryFd, path, flags, mask, status);
+}
+
+}  // namespace system_calls
