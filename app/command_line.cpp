@@ -1,5 +1,19 @@
 #include "app/command_line.h"
 
+#include <cstring>
+
+namespace {
+
+// The forms people type first are taken whole: "-help" or "--helpx" stay
+// options like any other, and are rejected as today.
+bool IsUsageRequest(const char* argument) {
+  const char c = argument[1];
+  return c == 'u' || c == 'U' || c == '?' || std::strcmp(argument, "-h") == 0 ||
+         std::strcmp(argument, "--help") == 0;
+}
+
+}  // namespace
+
 std::array<OptionEntry, kOptionCount> MakeOptionTable(RunFlags& flags) {
   return {{
       {"nr", &flags.recursive, false, "NonRecursive search."},
@@ -12,7 +26,7 @@ std::array<OptionEntry, kOptionCount> MakeOptionTable(RunFlags& flags) {
 }
 
 PreScan PreScanArguments(int argc, char* argv[]) {
-  PreScan scan{".", false};
+  PreScan scan{".", false, false};
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument == nullptr) continue;
@@ -20,11 +34,11 @@ PreScan PreScanArguments(int argc, char* argv[]) {
       scan.startPath = argument;
       continue;
     }
-    const char c = argument[1];
-    if (c == 'u' || c == 'U' || c == '?') {
+    if (IsUsageRequest(argument)) {
       scan.usageRequested = true;
       break;
     }
+    if (std::strcmp(argument, "--version") == 0) scan.versionRequested = true;
   }
   return scan;
 }

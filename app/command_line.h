@@ -1,5 +1,5 @@
 // The six run flags, the option table bound to them, and the pre-scan of the
-// command line for the starting path and a usage request.
+// command line for the starting path, a usage request and a version request.
 #pragma once
 
 #include <array>
@@ -24,9 +24,12 @@ std::array<OptionEntry, kOptionCount> MakeOptionTable(RunFlags& flags);
 
 struct PreScan {
   const char* startPath;  // the last argument without a dash, in argv; "." when there is none
-  bool usageRequested;    // an argument "-u", "-U" or "-?", followed by anything
+  // An argument "-u", "-U" or "-?", followed by anything, or exactly "-h" or "--help".
+  bool usageRequested;
+  bool versionRequested;  // an argument exactly "--version"
 };
 
 // Looks at the arguments in order, before any option takes effect, so that a
-// usage request wins over everything else on the line; the scan stops at it.
+// usage request wins over everything else on the line, a version request over
+// everything but a usage request; the scan stops at a usage request.
 PreScan PreScanArguments(int argc, char* argv[]);

@@ -14,11 +14,15 @@ void EndLine() { std::cout << '\n' << std::flush; }
 
 }  // namespace
 
-void ShowUsage(const OptionEntry* table, int count) {
+void ShowBanner() {
   const VersionInfo version;
   std::cout << kProgramName << " Version "
             << static_cast<const char*>(version.GetDottedFileVersion()) << " By Mistlake";
   EndLine();
+}
+
+void ShowUsage(const OptionEntry* table, int count) {
+  ShowBanner();
   EndLine();
   std::cout << kProgramName << " [-u] [path] [-su] [-nr] [-nh] [[-ns] | [-so]] [-fp]";
   EndLine();

@@ -1,10 +1,13 @@
-// The fixed reports on standard output: banner and usage text, the header
+// The fixed reports on standard output: banner, usage text, the header
 // line before a search and the summary line after it. Each line is written
 // with its newline and flushed at once; failed writes are left to the stream.
 #pragma once
 
 #include "app/option_table.h"
 
+// The banner alone: the name, the version from the resource, the maker.
+void ShowBanner();
+// The banner, then the usage text.
 void ShowUsage(const OptionEntry* table, int count);
 void ShowHeader(bool recursive, const char* path, bool searchUncompressed);
 // Reads the counters and the search kind from searchTally.

@@ -9,10 +9,51 @@
 #include "app/option_table.h"
 #include "find/compressed_file_finder.h"
 #include "find/hresult_exception.h"
+#include "find/search_error.h"
 #include "find/search_tally.h"
 #include "platform/win32.h"
+#include "text/cstring.h"
 
 namespace {
+
+// Ends the run on a starting directory that cannot be searched, named as the
+// user gave it.
+[[noreturn]] void CannotSearch(const char* path, DWORD error) {
+  char words[kSearchErrorRoom];
+  // Kept where the normal exit releases it, as the message of a rejected option is.
+  static CString message;
+  const bool formatted =
+      message.Format("Cannot search %s: %s", path, SearchErrorText(error, words));
+  FatalError(formatted ? static_cast<const char*>(message) : kOutOfMemoryMessage, -1);
+}
+
+// Searches startPath as flags say: header, listing, summary. Answers false,
+// with nothing printed and the reason in error, when the starting directory
+// cannot be searched.
+bool SearchFrom(const char* startPath, const RunFlags& flags, DWORD& error) {
+  CompressedFileFinder finder(startPath, "*.*");
+  finder.SetRecursionMode(flags.recursive ? QueuedRecursion : NoRecursion);
+  // Opened before anything is printed, so that a run that cannot search its
+  // starting directory ends with the error alone, as every other fatal error
+  // does. An empty directory, or an empty drive's root, is searched all the same.
+  const bool found = finder.FindFirst();
+  if (!found && !IsEndOfListing(finder.GetSearchError())) {
+    error = finder.GetSearchError();
+    return false;
+  }
+
+  if (flags.showHeader) ShowHeader(flags.recursive, startPath, flags.searchUncompressed);
+  if (found) {
+    while (finder.ProcessCurrent()) {
+      if (!finder.FindNext()) {
+        finder.ProcessQueue();
+        break;
+      }
+    }
+  }
+  if (flags.showSummary) ShowSummary();
+  return true;
+}
 
 int Search(int argc, char* argv[]) {
   RunFlags flags;
@@ -21,6 +62,10 @@ int Search(int argc, char* argv[]) {
   const PreScan scan = PreScanArguments(argc, argv);
   if (scan.usageRequested) {
     ShowUsage(options.data(), kOptionCount);
+    return 0;
+  }
+  if (scan.versionRequested) {
+    ShowBanner();
     return 0;
   }
   const char* startPath = scan.startPath;
@@ -42,20 +87,8 @@ int Search(int argc, char* argv[]) {
     if (length != 0 && length < kFullPathBufferSize) startPath = fullPathBuffer;
   }
 
-  if (flags.showHeader) ShowHeader(flags.recursive, startPath, flags.searchUncompressed);
-
-  CompressedFileFinder finder(startPath, "*.*");
-  finder.SetRecursionMode(flags.recursive ? QueuedRecursion : NoRecursion);
-  if (finder.FindFirst()) {
-    while (finder.ProcessCurrent()) {
-      if (!finder.FindNext()) {
-        finder.ProcessQueue();
-        break;
-      }
-    }
-  }
-
-  if (flags.showSummary) ShowSummary();
+  DWORD error = 0;
+  if (!SearchFrom(startPath, flags, error)) CannotSearch(scan.startPath, error);
   return searchTally.foundCount;
 }
 

@@ -6,11 +6,16 @@
 
 #include "find/hresult_exception.h"
 #include "find/required_text.h"
+#include "find/search_error.h"
 #include "find/search_tally.h"
 
 // currentDirectory shares the text of directory: nothing to allocate, nothing to lose.
 CompressedFileFinder::CompressedFileFinder(const char* directoryText, const char* patternText)
-    : DirectoryFinder(directoryText, patternText), currentDirectory(directory), foundItem(nullptr) {
+    : DirectoryFinder(directoryText, patternText),
+      currentDirectory(directory),
+      foundItem(nullptr),
+      startingDirectory(true),
+      searchError(0) {
   SetSink(this);
 }
 
@@ -18,7 +23,34 @@ CompressedFileFinder::~CompressedFileFinder() = default;
 
 DirectoryFinder* CompressedFileFinder::CreateChild(const char* childDirectory,
                                                    const char* childPattern) {
-  return new (std::nothrow) CompressedFileFinder(childDirectory, childPattern);
+  CompressedFileFinder* child =
+      new (std::nothrow) CompressedFileFinder(childDirectory, childPattern);
+  if (child != nullptr) child->startingDirectory = false;
+  return child;
+}
+
+bool CompressedFileFinder::FindFirst() {
+  if (DirectoryFinder::FindFirst()) return true;
+  searchError = GetLastError();
+  if (!startingDirectory && !IsEndOfListing(searchError)) WriteWarningLine();
+  return false;
+}
+
+// A listing that fails part of the way has had its files reported, the
+// starting directory's too: what is missing is told, and the walk goes on.
+bool CompressedFileFinder::FindNext() {
+  if (DirectoryFinder::FindNext()) return true;
+  searchError = GetLastError();
+  if (!IsEndOfListing(searchError)) WriteWarningLine();
+  return false;
+}
+
+// In the framing of the fatal messages, and written as they are.
+void CompressedFileFinder::WriteWarningLine() const {
+  char words[kSearchErrorRoom];
+  std::cerr << "Packhound: Cannot search " << static_cast<const char*>(directory) << ": "
+            << SearchErrorText(searchError, words) << ".\n"
+            << std::flush;
 }
 
 bool CompressedFileFinder::OnBeforeEnterDirectory(const char*) { return true; }

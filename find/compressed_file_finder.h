@@ -1,6 +1,8 @@
 // The program's own finder: a DirectoryFinder that is its own sink, counts
 // examined and matching files in searchTally and writes one listing line per
-// match on standard output, flushed at once.
+// match on standard output, flushed at once. A directory below the start that
+// cannot be searched, or not to its end, gets one warning line on standard
+// error instead, and the walk goes on.
 #pragma once
 
 #include "find/directory_finder.h"
@@ -14,6 +16,15 @@ class CompressedFileFinder : public DirectoryFinder, public FinderSink {
 
   DirectoryFinder* CreateChild(const char* childDirectory, const char* childPattern) override;
 
+  // Both answer as DirectoryFinder's do, and warn of a failure other than the
+  // end of the listing, except for the starting directory's FindFirst: the
+  // caller decides about that one, from GetSearchError.
+  bool FindFirst() override;
+  bool FindNext() override;
+
+  // Why the last FindFirst or FindNext answered false (see IsEndOfListing).
+  DWORD GetSearchError() const noexcept { return searchError; }
+
   // All answer true: the tally never stops a search. OnEnterDirectory and
   // OnLeaveDirectory throw HResultException (E_OUTOFMEMORY) rather than list
   // files under a path they could not copy.
@@ -25,7 +36,11 @@ class CompressedFileFinder : public DirectoryFinder, public FinderSink {
 
  private:
   void WriteListingLine(const char* name);
+  // "Packhound: Cannot search <directory>: <reason>." on standard error.
+  void WriteWarningLine() const;
 
   CString currentDirectory;  // the directory whose files are being reported
   FindDataItem* foundItem;   // not owned
+  bool startingDirectory;    // made by the caller, not by CreateChild
+  DWORD searchError;
 };

@@ -57,13 +57,17 @@ bool DirectoryFinder::FindFirst() {
 
 bool DirectoryFinder::FindNext() {
   // A search that failed, or ended and was closed, is never handed back to the platform.
-  if (searchHandle == nullptr || searchHandle == INVALID_HANDLE_VALUE) return false;
+  if (searchHandle == nullptr || searchHandle == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return false;
+  }
   if (FindNextFileA(searchHandle, &fetched)) return true;
   const DWORD error = GetLastError();
   // Nothing uses the handle once the enumeration has ended; closing it now
   // keeps one directory open at a time while the queue is searched.
   CloseSearch();
   RaiseIfOutOfMemory(error);
+  SetLastError(error);  // why the enumeration ended, whatever closing left there
   return false;
 }
 

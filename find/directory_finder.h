@@ -23,7 +23,8 @@ class DirectoryFinder : public FileFinder {
 
   void SetRecursionMode(int newMode) override;
   // Both throw HResultException (E_OUTOFMEMORY) when the platform lacked the
-  // memory to open the directory or to read on in it.
+  // memory to open the directory or to read on in it. After a false answer
+  // the last error says why: ERROR_NO_MORE_FILES at the end of the listing.
   bool FindFirst() override;
   bool FindNext() override;
   bool ProcessCurrent() override;

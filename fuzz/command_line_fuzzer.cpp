@@ -1,7 +1,8 @@
 // Arbitrary argument vectors through the pre-scan and the option parser,
 // against a plain model of the rules: the last argument without a dash is the
-// path; the first "-u", "-U" or "-?" asks for the usage text and nothing is
-// applied; otherwise every "-" argument toggles the first row whose two-letter
+// path; the first "-u", "-U" or "-?" (followed by anything), "-h" or "--help"
+// asks for the usage text and nothing is applied; an exact "--version" before
+// it asks for the banner; every "-" argument toggles the first row whose two-letter
 // name starts its text, letter case ignored, and the first that matches no
 // row ends the run with "Unknown argument: <text>" and -1.
 #include <algorithm>
@@ -36,6 +37,7 @@ char Fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a
 struct Expected {
   std::string path = ".";
   bool usage = false;
+  bool version = false;
   std::array<bool, kOptionCount> flags = {true, false, true, true, false, false};
   std::optional<std::string> rejected;  // the text after the dash
 };
@@ -46,10 +48,13 @@ Expected Model(const std::vector<std::string>& arguments) {
   for (const std::string& argument : arguments) {
     if (argument.empty() || argument[0] != '-') {
       expected.path = argument;
-    } else if (argument.size() > 1 &&
-               (argument[1] == 'u' || argument[1] == 'U' || argument[1] == '?')) {
+    } else if ((argument.size() > 1 &&
+                (argument[1] == 'u' || argument[1] == 'U' || argument[1] == '?')) ||
+               argument == "-h" || argument == "--help") {
       expected.usage = true;
       return expected;
+    } else if (argument == "--version") {
+      expected.version = true;
     }
   }
   for (const std::string& argument : arguments) {
@@ -100,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const PreScan scan = PreScanArguments(argc, argv.data());
   CHECK(scan.usageRequested == expected.usage);
   if (expected.usage) return 0;
+  CHECK(scan.versionRequested == expected.version);
   CHECK(scan.startPath != nullptr && expected.path == scan.startPath);
   // The path is taken from the argument vector, never copied.
   CHECK(std::strcmp(scan.startPath, ".") == 0 ||

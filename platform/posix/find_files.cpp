@@ -4,7 +4,10 @@
 // with getdents64. Per entry the only system call is one statx relative to
 // the open directory (a symbolic link costs a second one, to learn whether
 // it leads to a directory); the pattern is matched before it, and nothing is
-// allocated. "." and ".." are described from the listing alone.
+// allocated. "." and ".." are described from the listing alone, and handed
+// out after every other entry: the first entry a search answers has then been
+// looked at with statx, so that FindFirstFileA refuses a directory whose
+// entries cannot be looked at (read but no search permission) as a whole.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,6 +38,9 @@ constexpr unsigned kStatxMask =
 // Never wait for the file system, never trigger an automount: a search only looks.
 constexpr int kStatxLookFlags = AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
 
+constexpr unsigned kHeldDot = 1;
+constexpr unsigned kHeldDotDot = 2;
+
 struct Search {
   int directoryFd;  // -1 once the listing is exhausted
   bool everyName;   // the pattern takes every name: no matching needed
@@ -42,6 +48,7 @@ struct Search {
   char pattern[kMaxNameLength + 1];
   std::size_t batchLength;
   std::size_t batchOffset;
+  unsigned heldDots;  // kHeldDot, kHeldDotDot: met in the listing, not yet handed out
   // A listing fills kBatchSize bytes; the rest is room for a name copy that
   // runs past the end of the last name.
   alignas(struct dirent64) char batch[kBatchSize + kMaxNameLength + 1];
@@ -146,6 +153,7 @@ HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLengt
   std::memcpy(search.pattern, pattern, patternLength + 1);
   search.batchLength = 0;
   search.batchOffset = 0;
+  search.heldDots = 0;
   // Never 0 and, with the number below 2^44, never INVALID_HANDLE_VALUE.
   const std::uintptr_t handle = (++searchesOpened << kSlotBits) | slot->index;
   slot->handle.store(handle, std::memory_order_release);
@@ -195,11 +203,15 @@ bool HasAttribute(const struct statx& status, std::uint64_t attribute) {
   return (status.stx_attributes_mask & attribute) != 0 && (status.stx_attributes & attribute) != 0;
 }
 
-// Describes "." or "..", which are always directories; nothing reads their
-// other attributes, so they need no statx.
-void DescribeDotEntry(const struct dirent64& entry, WIN32_FIND_DATAA& record) {
-  const bool directory = entry.d_type == DT_DIR || entry.d_type == DT_UNKNOWN;
-  record.dwFileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+// Fills record with "." while it is held, else with ".."; both are always
+// directories, and nothing reads their other attributes, so they need no statx.
+void HandOutHeldDot(Search& search, WIN32_FIND_DATAA& record) {
+  const bool dot = (search.heldDots & kHeldDot) != 0;
+  search.heldDots &= dot ? ~kHeldDot : ~kHeldDotDot;
+  std::memcpy(record.cFileName, dot ? "." : "..", dot ? 2 : 3);
+  record.dwReserved1 = 0;
+  record.cAlternateFileName[0] = '\0';
+  record.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
   record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = FILETIME{0, 0};
   record.nFileSizeHigh = record.nFileSizeLow = 0;
   record.dwReserved0 = 0;
@@ -300,13 +312,19 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
   for (;;) {
     if (search.batchOffset >= search.batchLength) {
       if (search.directoryFd < 0) {
+        if (search.heldDots != 0) {
+          HandOutHeldDot(search, record);
+          return true;
+        }
         error = ERROR_NO_MORE_FILES;
         return false;
       }
       const ssize_t length = system_calls::GetDents64(search.directoryFd, search.batch, kBatchSize);
       if (length <= 0) {
         error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
-        CloseDirectory(search);  // nothing more will come from it
+        CloseDirectory(search);     // nothing more will come from it
+        if (length == 0) continue;  // the held dots, then the end
+        search.heldDots = 0;
         return false;
       }
       search.batchLength = static_cast<std::size_t>(length);
@@ -326,15 +344,15 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
       continue;
     }
 
+    if (IsDotOrDotDot(entry->d_name)) {
+      search.heldDots |= entry->d_name[1] == '\0' ? kHeldDot : kHeldDotDot;
+      continue;
+    }
     // One copy of fixed length, the longest name and its terminator: cheaper
     // than measuring the name first. What follows the terminator is never read.
     std::memcpy(record.cFileName, entry->d_name, kMaxNameLength + 1);
     record.dwReserved1 = 0;
     record.cAlternateFileName[0] = '\0';
-    if (IsDotOrDotDot(entry->d_name)) {
-      DescribeDotEntry(*entry, record);
-      return true;
-    }
     // Called from here, not from a helper (the wrapper is inlined): the fewer
     // frames a system call returns through, the cheaper the return.
     struct statx status;
@@ -343,16 +361,21 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
       DescribeEntry(search.directoryFd, entry->d_name, status, record);
       return true;
     }
-    // It vanished, its directory can be listed but not searched, or statx
-    // failed otherwise: reporting it anyway would show an unknown entry as an
-    // ordinary uncompressed file. Leaving it out for want of memory would
-    // miscount the directory: the listing ends there, as a failed read ends it.
-    if (errno == ENOMEM) {
-      error = ERROR_NOT_ENOUGH_MEMORY;
+    // Search permission belongs to the directory, not to the entry: the first
+    // entry refused for it refuses the whole directory (the rest would be
+    // refused alike), instead of leaving each of them out without a word.
+    // Leaving one out for want of memory would miscount the directory too:
+    // the listing ends there, as a failed read ends it.
+    if (errno == EACCES || errno == ENOMEM) {
+      error = errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_NOT_ENOUGH_MEMORY;
       CloseDirectory(search);
       search.batchOffset = search.batchLength;
+      search.heldDots = 0;
       return false;
     }
+    // It vanished since the listing (a race, not an error), or statx failed
+    // otherwise: reporting it anyway would show an unknown entry as an
+    // ordinary uncompressed file.
   }
 }
 
@@ -386,7 +409,8 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     directoryFd = OpenDirectory(fileName, static_cast<std::size_t>(separator - fileName));
   }
   if (directoryFd < 0) {
-    SetLastError(ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
+    // Asked to list a file, Windows answers ERROR_DIRECTORY.
+    SetLastError(errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
     return INVALID_HANDLE_VALUE;
   }
   const HANDLE handle = OpenSearch(directoryFd, pattern, patternLength);

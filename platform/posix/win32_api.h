@@ -60,6 +60,7 @@ inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INVALID_NAME = 123;
 inline constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr DWORD ERROR_DIRECTORY = 267;  // a directory name that names something else
 
 struct FILETIME {
   DWORD dwLowDateTime;

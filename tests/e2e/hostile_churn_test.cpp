@@ -1,8 +1,10 @@
 // A tree that changes while it is searched: another thread keeps creating and
 // removing files and directories (never renaming anything) during each run.
-// A file present throughout is listed exactly once, no line comes twice, and
-// the count lies between the files present throughout and every file that
-// existed at some moment of the run.
+// A file present throughout is listed exactly once, no line comes twice, the
+// count lies between the files present throughout and every file that
+// existed at some moment of the run, and only a churned directory removed
+// before its turn is reported as gone. Then one removal at a known point.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/output_lines.h"
+#include "tests/support/remove_tree.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/tool_runner.h"
 
@@ -85,6 +88,20 @@ bool IsChurned(const std::string& line, int limit) {
   return false;
 }
 
+// Whether line reports ./churn/d<i>, i below limit, as gone.
+bool IsChurnedDirectoryGone(const std::string& line, int limit) {
+  const std::string prefix = "Packhound: Cannot search ./churn/d";
+  const std::string suffix = ": no such directory.";
+  if (line.rfind(prefix, 0) != 0 || line.size() <= prefix.size() + suffix.size() ||
+      line.compare(line.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return false;
+  }
+  const std::string number =
+      line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
+  if (number.find_first_not_of("0123456789") != std::string::npos) return false;
+  return std::stoi(number) < limit;
+}
+
 TEST(HostileChurnTest, AChangingTreeListsNothingTwiceAndKeepsTheCountInBounds) {
   TempTree tree;
   std::set<std::string> stable;
@@ -123,11 +140,56 @@ TEST(HostileChurnTest, AChangingTreeListsNothingTwiceAndKeepsTheCountInBounds) {
               stable.size() + 2 * static_cast<std::size_t>(kWindow + 1 + begunAfter - begunBefore));
     EXPECT_EQ(summary, "Found " + std::to_string(count) + " uncompressed files in " +
                            std::to_string(count) + " items examined. ");
-    EXPECT_EQ(result.err, "");
+    for (const std::string& line : OutputLines(result.err)) {
+      EXPECT_TRUE(IsChurnedDirectoryGone(line, begunAfter)) << line;
+    }
     EXPECT_EQ(result.exitStatus, static_cast<int>(std::min<std::size_t>(count, 254)));
   }
   // Otherwise the runs proved nothing about a changing tree.
   EXPECT_GT(changedDuringRuns, kRuns / 2);
+}
+
+// Two directories; the one the walk takes first holds more listing than the
+// pipe and the first read take together, so the tool is still listing it
+// when the test, having read its first line, removes the other. That one is
+// reported as gone, and the rest comes out as from the tree without it.
+TEST(HostileChurnTest, ADirectoryRemovedBeforeItsTurnIsReportedAndTheWalkGoesOn) {
+  constexpr int kFiles = 3000;  // about 320 KB of listing
+  TempTree tree;
+  tree.AddDirectory("one");
+  tree.AddDirectory("two");
+  std::vector<std::string> order;
+  DIR* listing = ::opendir(tree.Root().c_str());
+  ASSERT_NE(listing, nullptr);
+  while (const dirent* entry = ::readdir(listing)) {
+    if (entry->d_name[0] != '.') order.emplace_back(entry->d_name);
+  }
+  ::closedir(listing);
+  ASSERT_EQ(order.size(), 2u);
+  const std::string first = order[0];
+  const std::string second = order[1];
+  for (int i = 0; i < kFiles; ++i) {
+    tree.AddFile(first + "/" + std::to_string(i) + std::string(100, 'f'));
+  }
+  tree.AddFile(second + "/inner.txt");
+
+  bool removed = false;
+  ToolLaunch launch;
+  launch.watcher = [&](const std::string& out) {
+    if (removed || out.find("\n./" + first + "/") == std::string::npos) return;
+    RemoveTree((tree / second).string());
+    removed = true;
+  };
+  const ProcessResult run = RunTool(PACKHOUND_PATH, {"-su"}, tree.Root().string(), launch);
+  ASSERT_TRUE(removed) << run.out.substr(0, 300) << run.err;
+  EXPECT_EQ(run.err, "Packhound: Cannot search ./" + second + ": no such directory.\n");
+  EXPECT_EQ(OutputLines(run.out).back(), "Found 3000 uncompressed files in 3000 items examined. ");
+  EXPECT_EQ(run.exitStatus, 254);
+
+  const ProcessResult without = RunTool(PACKHOUND_PATH, {"-su"}, tree.Root().string());
+  EXPECT_TRUE(run.out == without.out) << "the listing differs from the tree's without " << second;
+  EXPECT_EQ(without.err, "");
+  EXPECT_EQ(without.exitStatus, run.exitStatus);
 }
 
 }  // namespace

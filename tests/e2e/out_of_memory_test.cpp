@@ -1,11 +1,15 @@
 // The whole tool with one allocation failing, each allocation in turn, until
 // a run makes no allocation that could fail. Every run must end either as the
 // run without failures ends, exactly, or with the out-of-memory fatal line,
-// status 255 and at most the lines printed before the failure: never a
-// crash, a hang, a leak reported by a sanitizer, or a wrong count or listing.
+// status 255 and at most the lines (listing and warnings) printed before the
+// failure: never a crash, a hang, a leak reported by a sanitizer, or a wrong
+// count, listing or warning.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -23,9 +27,9 @@ constexpr long long kAllocationLimit = 5000;  // far above what a run over this 
 
 // What a run without a failing allocation also ends with.
 enum class Ending {
-  kSearch,     // the listing and summary, or the fatal line after part of the listing
-  kUsage,      // the usage text; the version reader shows "N/A" or nothing for what it lost
-  kRejection,  // the unknown-option message, or the fatal line if it could not be formed
+  kSearch,  // the listing and summary, or the fatal line after part of the listing
+  kUsage,   // the usage text; the version reader shows "N/A" or nothing for what it lost
+  kFatal,   // a fatal message and nothing else, or the out-of-memory line in its place
 };
 
 struct Counts {
@@ -48,6 +52,20 @@ class OutOfMemoryTest : public testing::Test {
     std::string why;
     if (!SetCompressedFlags(tree.Root(), {"a.txt", "S/d.txt", "S/X/f.txt"}, &why))
       GTEST_SKIP() << why;
+    // The guarded tree, searched by an unprivileged user: two directories
+    // that user cannot search, between two that it can.
+    for (const char* file : {"g.txt", "closed/inner.txt", "listonly/hidden.txt", "open/h.txt"}) {
+      guarded.AddFile(file);
+    }
+    ::chmod((guarded / "closed").c_str(), 0);
+    ::chmod((guarded / "listonly").c_str(), 0444);
+    // That user must reach the tool, the trees and the report, wherever the build lives.
+    tool = (toolFolder / "packhound_failing").string();
+    std::filesystem::copy_file(PACKHOUND_FAILING_PATH, tool);
+    for (const TempTree* folder : {&toolFolder, &tree, &guarded}) {
+      ::chmod(folder->Root().c_str(), 0755);
+    }
+    ::chmod(reports.Root().c_str(), 01777);
     report = (reports / "counts").string();
     ::setenv("PACKHOUND_ALLOCATION_REPORT", report.c_str(), 1);
   }
@@ -58,10 +76,13 @@ class OutOfMemoryTest : public testing::Test {
   }
 
   // One run with allocation `failing` failing (-1: none).
-  ProcessResult Run(const std::vector<std::string>& arguments, long long failing, Counts& counts) {
+  ProcessResult Run(const std::vector<std::string>& arguments, bool asNobody, long long failing,
+                    Counts& counts) {
     ::setenv("PACKHOUND_FAILING_ALLOCATION", std::to_string(failing).c_str(), 1);
     std::remove(report.c_str());
-    const ProcessResult run = RunTool(PACKHOUND_FAILING_PATH, arguments, tree.Root().string());
+    ToolLaunch launch;
+    if (asNobody) launch.launcher = AsNobody();
+    const ProcessResult run = RunTool(tool, arguments, tree.Root().string(), launch);
     counts = Counts();
     std::ifstream(report) >> counts.allocations >> counts.failures;
     return run;
@@ -71,15 +92,25 @@ class OutOfMemoryTest : public testing::Test {
   static void ExpectAcceptable(const ProcessResult& run, const ProcessResult& clean,
                                Ending ending) {
     switch (ending) {
-      case Ending::kSearch:
+      case Ending::kSearch: {
         if (run.err == clean.err && run.exitStatus == clean.exitStatus && run.out == clean.out) {
           return;
         }
-        EXPECT_EQ(run.err, kOutOfMemoryLine);
+        // The warnings written before the failure, then the fatal line.
+        const std::string fatal = kOutOfMemoryLine;
+        const bool endsFatal =
+            run.err.size() >= fatal.size() &&
+            run.err.compare(run.err.size() - fatal.size(), fatal.size(), fatal) == 0;
+        EXPECT_TRUE(endsFatal) << run.err;
+        if (endsFatal) {
+          EXPECT_TRUE(IsLinePrefix(run.err.substr(0, run.err.size() - fatal.size()), clean.err))
+              << run.err;
+        }
         EXPECT_EQ(run.exitStatus, kErrorStatus);
         // No summary for a search cut short, and no line that the full run lacks.
         EXPECT_TRUE(IsLinePrefix(run.out, clean.out) && run.out != clean.out) << run.out;
         return;
+      }
       case Ending::kUsage: {
         std::vector<std::string> lines = OutputLines(run.out);
         ASSERT_FALSE(lines.empty());
@@ -94,7 +125,7 @@ class OutOfMemoryTest : public testing::Test {
         EXPECT_EQ(run.exitStatus, 0);
         return;
       }
-      case Ending::kRejection:
+      case Ending::kFatal:
         EXPECT_TRUE(run.err == clean.err || run.err == kOutOfMemoryLine) << run.err;
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.exitStatus, kErrorStatus);
@@ -102,8 +133,11 @@ class OutOfMemoryTest : public testing::Test {
     }
   }
 
+  TempTree toolFolder;
   TempTree tree;
+  TempTree guarded;
   TempTree reports;
+  std::string tool;
   std::string report;
 };
 
@@ -114,6 +148,10 @@ TEST_F(OutOfMemoryTest, EveryFailingAllocationEndsTheRunCleanly) {
     Ending ending;
     const char* cleanOut;  // the run without failures, when the tree fixes it; null otherwise
     bool allocates = true;
+    bool asNobody = false;
+    // When not empty, the lines the run without failures writes there, in
+    // whatever order the walk meets their directories.
+    std::string cleanErr = "";
   } rows[] = {
       {"recursive search",
        {},
@@ -128,17 +166,28 @@ TEST_F(OutOfMemoryTest, EveryFailingAllocationEndsTheRunCleanly) {
        "Found 1 compressed files in 2 items examined. \n"},
       {"missing path",
        {"nowhere"},
+       Ending::kFatal,
+       "",
+       true,
+       false,
+       "Packhound: Cannot search nowhere: no such directory; cannot continue.\n"},
+      {"directories that cannot be searched",
+       {"-su", guarded.Root().string()},
        Ending::kSearch,
-       "Recursive search of nowhere for compressed files.\n"
-       "Found 0 compressed files in 0 items examined. \n"},
-      {"conflicting options", {"-ns", "-so"}, Ending::kRejection, "", false},
-      {"unknown option", {"-nr", "-bogus"}, Ending::kRejection, ""},
+       nullptr,
+       true,
+       true,
+       "Packhound: Cannot search " + (guarded / "closed").string() +
+           ": access denied.\nPackhound: Cannot search " + (guarded / "listonly").string() +
+           ": access denied.\n"},
+      {"conflicting options", {"-ns", "-so"}, Ending::kFatal, "", false},
+      {"unknown option", {"-nr", "-bogus"}, Ending::kFatal, ""},
       {"usage", {"-u"}, Ending::kUsage, nullptr},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     Counts counts;
-    const ProcessResult clean = Run(row.arguments, -1, counts);
+    const ProcessResult clean = Run(row.arguments, row.asNobody, -1, counts);
     ASSERT_EQ(counts.failures, 0);
     // A wrapper that put its own allocator in place of the test's would leave
     // nothing to fail, and the sweep would prove nothing.
@@ -146,11 +195,14 @@ TEST_F(OutOfMemoryTest, EveryFailingAllocationEndsTheRunCleanly) {
     if (row.cleanOut != nullptr) {
       EXPECT_EQ(clean.out, row.cleanOut);
     }
+    if (!row.cleanErr.empty()) {
+      EXPECT_EQ(SortedLines(OutputLines(clean.err)), SortedLines(OutputLines(row.cleanErr)));
+    }
 
     long long failing = 0;
     for (; failing < kAllocationLimit; ++failing) {
       SCOPED_TRACE("allocation " + std::to_string(failing) + " failing");
-      const ProcessResult run = Run(row.arguments, failing, counts);
+      const ProcessResult run = Run(row.arguments, row.asNobody, failing, counts);
       ASSERT_GE(counts.allocations, 0) << "no report: the process did not exit\n" << run.err;
       if (counts.failures == 0) {
         // The failure was never reached: this is a run without failures.

@@ -108,11 +108,36 @@ TEST_F(PackhoundTest, AUsageRequestWinsWhereverItStands) {
       {"-ns", "-so", "-u"},
       {"-u", "-bogus"},
       {"somewhere", "-U"},
+      {"--help"},
+      {"-h"},
+      {"-bogus", "--help"},
+      {"-h", "-bogus"},
+      {"nowhere", "-h"},
+      {"--version", "--help"},
+      {"-h", "--version"},
   };
   for (const auto& arguments : commandLines) {
     SCOPED_TRACE(arguments.back());
     const ProcessResult run = Run(arguments);
     EXPECT_EQ(run.out, kUsageText);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exitStatus, 0);
+  }
+}
+
+TEST_F(PackhoundTest, AVersionRequestPrintsTheBannerAloneWhereverItStands) {
+  const std::string banner = OutputLines(kUsageText).front() + "\n";
+  const std::vector<std::vector<std::string>> commandLines = {
+      {"--version"},
+      {"-bogus", "--version"},
+      {"--version", "-bogus"},
+      {"-ns", "-so", "--version"},
+      {"nowhere", "--version"},
+  };
+  for (const auto& arguments : commandLines) {
+    SCOPED_TRACE(arguments.front());
+    const ProcessResult run = Run(arguments);
+    EXPECT_EQ(run.out, banner);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exitStatus, 0);
   }
@@ -185,10 +210,35 @@ TEST_F(PackhoundTest, FullPathOptionWithoutAPathConvertsTheCurrentDirectory) {
             SortedLines({root + kSeparator + "a.txt", root + kSeparator + "b.txt"}));
 }
 
-TEST_F(PackhoundTest, AMissingPathIsSearchedAsEmpty) {
-  const ProcessResult run = Run({"nowhere"});
+// Nothing on standard output, not even the header: a script that reads the
+// count cannot take a search that never ran for one that found nothing.
+TEST_F(PackhoundTest, AStartingDirectoryThatCannotBeSearchedEndsTheRunWithItsReasonAlone) {
+  const std::string missingBelow = Joined({"nowhere", "deeper"});
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string path;
+  } rows[] = {
+      {"missing", {"nowhere"}, "nowhere"},
+      {"missing, nothing but the listing asked", {"-nh", "-ns", "nowhere"}, "nowhere"},
+      {"missing, full path asked: named as given", {"-fp", "nowhere"}, "nowhere"},
+      {"missing, not recursive", {"-nr", "-so", "nowhere"}, "nowhere"},
+      {"below a missing directory", {missingBelow}, missingBelow},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const ProcessResult run = Run(row.arguments);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "Packhound: Cannot search " + row.path + ": no such directory; cannot continue.\n");
+    EXPECT_EQ(run.exitStatus, kErrorStatus);
+  }
+}
+
+TEST_F(PackhoundTest, AnEmptyDirectoryIsSearchedAndFindsNothing) {
+  const ProcessResult run = Run({"T"});
   EXPECT_EQ(run.out,
-            "Recursive search of nowhere for compressed files.\n"
+            "Recursive search of T for compressed files.\n"
             "Found 0 compressed files in 0 items examined. \n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exitStatus, 0);
@@ -205,6 +255,14 @@ TEST_F(PackhoundTest, RejectedOptionsEndWithTheTextQuotedAsTyped) {
       {{"-"}, ""},
       {{"-su", "-Weird Text", "-nr"}, "Weird Text"},
       {{"-nh", "-ns", "-z"}, "z"},
+      // Only the exact forms of the conventions are taken as such.
+      {{"-help"}, "help"},
+      {{"--helpx"}, "-helpx"},
+      {{"--HELP"}, "-HELP"},
+      {{"-H"}, "H"},
+      {{"--h"}, "-h"},
+      {{"-version"}, "version"},
+      {{"--version=1"}, "-version=1"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);

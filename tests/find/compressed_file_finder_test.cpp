@@ -93,13 +93,14 @@ TEST_F(CompressedFileFinderTest, ACompressedFileIsCountedAndListedUnderTheStarti
 }
 
 // ".": compressed c.txt, subdirectory S (compressed y.txt, plain q.txt),
-// plain p.txt, and subdirectory E that cannot be opened.
+// plain p.txt, and subdirectory E in which nothing matches (no warning).
 void AddMixedTree(FakeFind& fake) {
   fake.AddDirectory(".", {FakeDirectory("."), FakeDirectory(".."), FakeFile("c.txt", kCompressed),
                           FakeDirectory("S"), FakeFile("p.txt"), FakeDirectory("E")});
   fake.AddDirectory(PlatformPath({".", "S"}),
                     {FakeDirectory("."), FakeDirectory(".."), FakeFile("y.txt", kCompressed),
                      FakeFile("q.txt", FILE_ATTRIBUTE_ARCHIVE)});
+  fake.AddUnopenableDirectory(PlatformPath({".", "E"}), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(CompressedFileFinderTest, FilesWhoseBitMatchesTheSoughtStateAreCountedAndListedLineByLine) {

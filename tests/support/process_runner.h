@@ -1,6 +1,7 @@
 // Runs a program as a user would and collects what it printed and its status.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,12 @@ enum class OutputTarget {
   kFullDevice,  // every write to standard output fails for lack of room
 };
 
+// Called while the program runs with its standard output as read so far,
+// each time more of it has come in: lets a test change the tree at a point
+// of the run that the output marks.
+using OutputWatcher = std::function<void(const std::string& outSoFar)>;
+
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workingDirectory,
-                         OutputTarget output = OutputTarget::kCaptured);
+                         OutputTarget output = OutputTarget::kCaptured,
+                         const OutputWatcher& watcher = {});

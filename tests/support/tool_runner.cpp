@@ -17,7 +17,7 @@ ProcessResult RunTool(const std::string& tool, const std::vector<std::string>& a
   command.erase(command.begin());
   ProcessResult result;
   try {
-    result = RunProcess(program, command, workingDirectory, launch.output);
+    result = RunProcess(program, command, workingDirectory, launch.output, launch.watcher);
   } catch (const std::exception& e) {
     result.err = e.what();
     return result;

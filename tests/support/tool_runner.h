@@ -14,6 +14,7 @@ struct ToolLaunch {
   std::vector<std::string> launcher;  // absolute program path first
   OutputTarget output = OutputTarget::kCaptured;
   int deadlineSeconds = 120;  // multiplied when a wrapper slows the tool down
+  OutputWatcher watcher;      // none when empty
 };
 
 // The whole command line that runs tool: deadline, launcher, wrapper, tool.

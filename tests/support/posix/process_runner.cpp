@@ -15,7 +15,8 @@ const char kNativeLineEnd[] = "\n";
 
 namespace {
 
-void ReadBoth(int outFd, int errFd, std::string& out, std::string& err) {
+void ReadBoth(int outFd, int errFd, std::string& out, std::string& err,
+              const OutputWatcher& watcher) {
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open = (outFd >= 0) + (errFd >= 0);
@@ -31,6 +32,7 @@ void ReadBoth(int outFd, int errFd, std::string& out, std::string& err) {
       const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         sinks[i]->append(buffer, static_cast<std::size_t>(n));
+        if (i == 0 && watcher) watcher(out);
       } else if (n == 0 || errno != EINTR) {
         ::close(fds[i].fd);
         fds[i].fd = -1;
@@ -43,7 +45,8 @@ void ReadBoth(int outFd, int errFd, std::string& out, std::string& err) {
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& workingDirectory, OutputTarget output) {
+                         const std::string& workingDirectory, OutputTarget output,
+                         const OutputWatcher& watcher) {
   int outPipe[2] = {-1, -1};
   int errPipe[2] = {-1, -1};
   if (::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -88,7 +91,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   }
 
   ProcessResult result;
-  ReadBoth(outPipe[0], errPipe[0], result.out, result.err);
+  ReadBoth(outPipe[0], errPipe[0], result.out, result.err, watcher);
   result.rawOut = result.out;
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -40,12 +40,14 @@ std::string Quote(const std::string& argument) {
   return quoted;
 }
 
-std::string Drain(HANDLE pipe) {
+std::string Drain(HANDLE pipe, const OutputWatcher& watcher = {}) {
   std::string text;
   char buffer[65536];
   DWORD read = 0;
-  while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0)
+  while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) {
     text.append(buffer, read);
+    if (watcher) watcher(WithNewlines(text));
+  }
   CloseHandle(pipe);
   return text;
 }
@@ -53,7 +55,8 @@ std::string Drain(HANDLE pipe) {
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::string& workingDirectory, OutputTarget output) {
+                         const std::string& workingDirectory, OutputTarget output,
+                         const OutputWatcher& watcher) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
   if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) throw std::runtime_error("pipe failed");
@@ -96,7 +99,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
   ProcessResult result;
   std::thread errors([&] { result.err = Drain(errRead); });
-  if (outRead != nullptr) result.out = Drain(outRead);
+  if (outRead != nullptr) result.out = Drain(outRead, watcher);
   errors.join();
   result.rawOut = result.out;
   result.out = WithNewlines(result.rawOut);
