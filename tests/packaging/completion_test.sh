@@ -74,5 +74,16 @@ for option in $options; do
   [[ "|$offered" == *"|$option|"* ]] || fail "$option, in the usage synopsis, is not offered for -<TAB>"
 done
 
+# Every option offered is one the tool takes: no error message, no status 255.
+mkdir "$tree/empty"
+IFS='|' read -ra offered_options <<<"$offered"
+for option in "${offered_options[@]}"; do
+  status=0
+  errors=$("$tool" "$option" "$tree/empty" 2>&1 >/dev/null) || status=$?
+  if [ "$status" -eq 255 ] || [ -n "$errors" ]; then
+    fail "$option is offered but the tool refuses it (status $status): $errors"
+  fi
+done
+
 [ "$failures" -eq 0 ] || exit 1
 echo "bash completion: all cases passed"
