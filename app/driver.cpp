@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/console_reports.h"
 #include "app/fatal_error.h"
+#include "app/full_path.h"
 #include "app/option_table.h"
 #include "find/compressed_file_finder.h"
 #include "find/hresult_exception.h"
@@ -77,15 +78,9 @@ int Search(int argc, char* argv[]) {
     FatalError("-so and -ns options are mutually exclusive", -1);
   searchTally.listFiles = !flags.summaryOnly;
 
-  // A full path that does not fit the buffer is not used: the search keeps
-  // the path as given. One lost for want of memory is not merely unusable:
-  // searching the relative path instead would list every file wrongly.
-  char fullPathBuffer[kFullPathBufferSize];
-  if (flags.fullPath) {
-    const DWORD length = GetFullPathNameA(startPath, kFullPathBufferSize, fullPathBuffer, nullptr);
-    if (length == 0 && GetLastError() == ERROR_NOT_ENOUGH_MEMORY) throw std::bad_alloc();
-    if (length != 0 && length < kFullPathBufferSize) startPath = fullPathBuffer;
-  }
+  // Lives as long as the search that starts from it.
+  CString fullPath;
+  if (flags.fullPath && MakeFullPath(startPath, fullPath)) startPath = fullPath;
 
   DWORD error = 0;
   if (!SearchFrom(startPath, flags, error)) CannotSearch(scan.startPath, error);

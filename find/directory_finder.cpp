@@ -17,6 +17,21 @@ bool LeadsElsewhere(const WIN32_FIND_DATAA& record) {
          IsReparseTagNameSurrogate(record.dwReserved0);
 }
 
+// The A calls fill the record's name from the system's own, and a name whose
+// bytes in the process's code page outrun the record (up to 765 bytes in
+// UTF-8) can arrive cut and unterminated, the rest of the field as it was.
+// The field is filled with anything but the terminator before each call, so
+// that such a name leaves none in it.
+void MarkNameUnwritten(WIN32_FIND_DATAA& record) {
+  std::memset(record.cFileName, '#', sizeof record.cFileName);
+}
+
+// A name that does not end inside the record is part of another: it would
+// list a file that is not there, or search another directory.
+bool NameFits(const WIN32_FIND_DATAA& record) {
+  return std::memchr(record.cFileName, '\0', sizeof record.cFileName) != nullptr;
+}
+
 // A directory the platform lacked the memory to open or to read on is not an
 // empty or an ended one: taking it for one would miscount the tree.
 void RaiseIfOutOfMemory(DWORD error) {
@@ -49,6 +64,7 @@ bool DirectoryFinder::FindFirst() {
   CloseSearch();
   {
     const CString specification = JoinPath(directory, pattern);
+    MarkNameUnwritten(fetched);
     searchHandle = FindFirstFileA(specification, &fetched);
   }
   if (searchHandle == INVALID_HANDLE_VALUE) RaiseIfOutOfMemory(GetLastError());
@@ -61,6 +77,7 @@ bool DirectoryFinder::FindNext() {
     SetLastError(ERROR_NO_MORE_FILES);
     return false;
   }
+  MarkNameUnwritten(fetched);
   if (FindNextFileA(searchHandle, &fetched)) return true;
   const DWORD error = GetLastError();
   // Nothing uses the handle once the enumeration has ended; closing it now
@@ -77,6 +94,8 @@ void DirectoryFinder::CloseSearch() noexcept {
 }
 
 bool DirectoryFinder::ProcessCurrent() {
+  // No name to show or to search under: the entry is passed over.
+  if (!NameFits(fetched)) return true;
   item.record = fetched;
   if (sink != nullptr) sink->SetFoundItem(item);
   if (!item.IsDirectory()) return sink != nullptr ? sink->OnFile(item.record.cFileName) : true;

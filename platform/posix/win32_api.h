@@ -48,6 +48,7 @@ inline constexpr DWORD IO_REPARSE_TAG_SYMLINK = 0xA000000CU;
 // Links, junctions and mount points name another place instead of holding data.
 inline constexpr bool IsReparseTagNameSurrogate(DWORD tag) { return (tag & 0x20000000U) != 0; }
 
+inline constexpr DWORD ERROR_SUCCESS = 0;
 inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 inline constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;

@@ -4,7 +4,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "platform/win32.h"
+#include "tests/support/output_lines.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temp_tree.h"
 
@@ -74,6 +77,27 @@ TEST(WindowsCountTest, BackslashesSeparateEveryLevelOfAListedPath) {
   EXPECT_EQ(run.out, "one\\two\\three.txt\n");
   const ProcessResult trailing = RunIn(tree.Root(), {"-su", "-nh", "-ns", "one\\"});
   EXPECT_EQ(trailing.out, "one\\two\\three.txt\n");
+}
+
+// A start whose full path runs past MAX_PATH while the path given does not:
+// where the system takes long paths the full path is shown whole, elsewhere
+// (Wine, or Windows without the long-path setting) the path as given; never
+// a path cut short, and the file is found either way.
+TEST(WindowsFullPathTest, AFullPathPastMaxPathIsShownWholeOrAsGiven) {
+  TempTree tree;
+  const std::string start = std::string(110, 'a') + "\\" + std::string(110, 'b');
+  tree.AddFile(start + "\\f.txt");
+  const std::string full = fs::canonical(tree.Root()).string() + "\\" + start;
+  ASSERT_GT(full.size(), static_cast<std::size_t>(MAX_PATH));
+  const ProcessResult run = RunIn(tree.Root(), {"-su", "-fp", start});
+  const std::vector<std::string> lines = OutputLines(run.out);
+  ASSERT_EQ(lines.size(), 3u) << run.out;
+  const bool madeFull = lines[0] == "Recursive search of " + full + " for uncompressed files.";
+  if (!madeFull) {
+    EXPECT_EQ(lines[0], "Recursive search of " + start + " for uncompressed files.");
+  }
+  EXPECT_EQ(lines[1], (madeFull ? full : start) + "\\f.txt");
+  EXPECT_EQ(lines[2], "Found 1 uncompressed files in 1 items examined. ");
 }
 
 }  // namespace

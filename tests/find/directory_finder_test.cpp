@@ -223,6 +223,33 @@ TEST_F(DirectoryFinderTest, LinksAndMountPointsAreNotDescendedOtherReparsePoints
   EXPECT_THAT(fake.Specifications(), ElementsAre(kTop, PlatformPath({".", "cloud", "*.*"})));
 }
 
+// A name the record cannot hold arrives cut, without its terminator; the
+// record's bytes after it are still zero from before, and the cut name is
+// that of another directory. Neither is ever shown, joined or searched.
+TEST_F(DirectoryFinderTest, ANameLongerThanTheRecordIsNeitherListedNorSearched) {
+  const std::string longFile(MAX_PATH + 40, 'f');
+  const std::string longDirectory(MAX_PATH + 40, 'd');
+  const std::string cut = PlatformPath({".", longDirectory.substr(0, MAX_PATH - 2).c_str()});
+  fake.AddDirectory(".", {FakeFile("before"), FakeFile(longFile.c_str()),
+                          FakeDirectory(longDirectory.c_str()), FakeDirectory("S")});
+  fake.AddDirectory(cut, {FakeFile("wrong")});
+  fake.AddDirectory(kS, {FakeFile("after")});
+  for (const int mode : {QueuedRecursion, ImmediateRecursion, NoRecursion}) {
+    SCOPED_TRACE(mode);
+    sink.Reset();
+    EXPECT_TRUE(Search(mode));
+    std::vector<std::string> expected = {"SetFoundItem before", "OnFile before", "SetFoundItem S"};
+    if (mode != NoRecursion) {
+      expected.insert(expected.end(),
+                      {Before(kS), Enter(kS), "SetFoundItem after", "OnFile after", Leave(kS)});
+    }
+    EXPECT_THAT(sink.AllEvents(), ElementsAreArray(expected));
+  }
+  for (const std::string& specification : fake.Specifications()) {
+    EXPECT_EQ(specification.find(cut), std::string::npos) << specification;
+  }
+}
+
 TEST_F(DirectoryFinderTest, EachSearchIsClosedWhenItsListingEndsSoQueuedModeHoldsOneOpen) {
   AddTree(fake);
   EXPECT_TRUE(Search(QueuedRecursion));

@@ -60,6 +60,35 @@ TEST(FullPathTest, AnswersTheRoomNeededWhenTheBufferIsTooSmall) {
   EXPECT_STREQ(exact, "/abcd");
 }
 
+// Asked with too little room, or none, the answer is the room that then holds
+// the path with its terminator: one call with that room succeeds.
+TEST(FullPathTest, TheRoomAnsweredHoldsAPathOfAnyLength) {
+  const std::string here = CurrentDirectory();
+  ASSERT_FALSE(here.empty());
+  const std::string longName(3 * PATH_MAX, 'n');
+  const struct {
+    const char* name;
+    std::string path;
+    std::string full;
+  } rows[] = {
+      {"absolute", "/abcd", "/abcd"},
+      {"relative", "sub/name", here + "/sub/name"},
+      {"relative, longer than PATH_MAX", longName, here + "/" + longName},
+      {"absolute, longer than PATH_MAX", "/x/../" + longName, "/" + longName},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const DWORD room = static_cast<DWORD>(row.full.size()) + 1;
+    EXPECT_EQ(GetFullPathNameA(row.path.c_str(), 0, nullptr, nullptr), room);
+    std::string small(room - 1, '#');
+    EXPECT_EQ(GetFullPathNameA(row.path.c_str(), room - 1, small.data(), nullptr), room);
+    EXPECT_EQ(small, std::string(room - 1, '#'));  // untouched
+    std::string buffer(room, '#');
+    EXPECT_EQ(GetFullPathNameA(row.path.c_str(), room, buffer.data(), nullptr), room - 1);
+    EXPECT_EQ(buffer.c_str(), row.full);
+  }
+}
+
 TEST(FullPathTest, RefusesAnEmptyName) {
   char buffer[16];
   EXPECT_EQ(GetFullPathNameA("", sizeof buffer, buffer, nullptr), 0u);

@@ -148,10 +148,21 @@ BOOL FakeFind::FindNext(HANDLE findFile, LPWIN32_FIND_DATAA findData) {
     return FALSE;
   }
   const FakeEntry& entry = (*entries)[search->next++];
+  // As the system's conversion into the record does it, a name longer than
+  // the record is cut to the whole characters that fit in all but its last
+  // two bytes (one character each here), with no terminator, and the rest
+  // of the field keeps what it held.
+  char name[MAX_PATH];
+  std::memcpy(name, findData->cFileName, MAX_PATH);
   *findData = WIN32_FIND_DATAA{};
+  std::memcpy(findData->cFileName, name, MAX_PATH);
   findData->dwFileAttributes = entry.attributes;
   findData->dwReserved0 = entry.reparseTag;
-  std::strncpy(findData->cFileName, entry.name.c_str(), MAX_PATH - 1);
+  if (entry.name.size() < MAX_PATH) {
+    std::memcpy(findData->cFileName, entry.name.c_str(), entry.name.size() + 1);
+  } else {
+    std::memcpy(findData->cFileName, entry.name.data(), MAX_PATH - 2);
+  }
   Record(FakeCall::kFindNext, findFile, TRUE, nullptr);
   return TRUE;
 }

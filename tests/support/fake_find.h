@@ -3,9 +3,10 @@
 // the order the test picks; every call is recorded. A call the engine should
 // not make (on INVALID_HANDLE_VALUE, on a handle never handed out or already
 // closed, FindNextFileA after it answered FALSE) and a search still open when
-// the fake goes away fail the running test. The pattern is not applied: tests
-// read it from the recorded specification. Calls allocate nothing, so a test
-// can count the engine's own allocations.
+// the fake goes away fail the running test. A name longer than the record
+// holds reaches it cut and unterminated, as the system's A calls leave it.
+// The pattern is not applied: tests read it from the recorded specification.
+// Calls allocate nothing, so a test can count the engine's own allocations.
 #pragma once
 
 #include <cstddef>

@@ -28,6 +28,8 @@ enum class OutputTarget {
 // of the run that the output marks.
 using OutputWatcher = std::function<void(const std::string& outSoFar)>;
 
+// The program, its arguments and its working directory are UTF-8 text on
+// Windows, bytes elsewhere.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workingDirectory,
                          OutputTarget output = OutputTarget::kCaptured,

@@ -40,6 +40,19 @@ std::string Quote(const std::string& argument) {
   return quoted;
 }
 
+// Texts of the tests are UTF-8, whatever this binary's code page is: the
+// program, its arguments and its folder reach it as they were written.
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                         static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) throw std::runtime_error("not UTF-8: " + text);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                      wide.data(), length);
+  return wide;
+}
+
 std::string Drain(HANDLE pipe, const OutputWatcher& watcher = {}) {
   std::string text;
   char buffer[65536];
@@ -57,6 +70,15 @@ std::string Drain(HANDLE pipe, const OutputWatcher& watcher = {}) {
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workingDirectory, OutputTarget output,
                          const OutputWatcher& watcher) {
+  std::string commandLine = Quote(program);
+  for (const std::string& argument : arguments) {
+    commandLine += ' ';
+    commandLine += Quote(argument);
+  }
+  const std::wstring wideProgram = Wide(program);
+  std::wstring wideCommandLine = Wide(commandLine);
+  const std::wstring wideDirectory = Wide(workingDirectory);
+
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
   if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) throw std::runtime_error("pipe failed");
@@ -73,21 +95,15 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                            OPEN_EXISTING, 0, nullptr);
 
-  std::string commandLine = Quote(program);
-  for (const std::string& argument : arguments) {
-    commandLine += ' ';
-    commandLine += Quote(argument);
-  }
-
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nul;
   startup.hStdOutput = outWrite;  // null when standard output is to be closed
   startup.hStdError = errWrite;
   PROCESS_INFORMATION process = {};
-  const BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                      0, nullptr, workingDirectory.c_str(), &startup, &process);
+  const BOOL started = CreateProcessW(wideProgram.c_str(), wideCommandLine.data(), nullptr, nullptr,
+                                      TRUE, 0, nullptr, wideDirectory.c_str(), &startup, &process);
   if (outWrite != nullptr) CloseHandle(outWrite);
   CloseHandle(errWrite);
   CloseHandle(nul);
