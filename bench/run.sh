@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Times the walk against its floor and against the tools a user would pick
-# instead, side by side in one run, on two reproducible trees built once and
+# instead, side by side in one run, on reproducible trees built once and
 # kept under bench/trees/:
-#   T1  about 200,000 empty files in 20,000 directories, up to 8 levels deep
-#   T2  one flat directory of 100,000 files
-# 5% of the files of each are marked compressed.
+#   T1    about 200,000 empty files in 20,000 directories, up to 8 levels deep
+#   T2    one flat directory of 100,000 files
+#   deep  a chain of 12,000 directories, a file every hundred levels
+# 5% of the files of T1 and T2 are marked compressed.
 #
-#   bench/run.sh              build what is missing, then measure everything
-#   ROUNDS=41 bench/run.sh    more rounds (default 21)
+#   bench/run.sh                   build what is missing, then measure everything
+#   ROUNDS=41 bench/run.sh         more rounds (default 21)
+#   COLD_ROUNDS=9 bench/run.sh     more cold-cache rounds (default 5; root only)
 #
 # Timing is hyperfine -N with a warm cache: one untimed round, then ROUNDS
 # rounds in which every command runs RUNS times (default once), so that a
@@ -16,13 +18,22 @@
 # same round; the medians of the times themselves are shown as well. Then the
 # peak memory of each command (/usr/bin/time), the system calls of
 # packhound -so and of the floor (strace -c -f), and a check that both count
-# the same compressed files. Everything is kept in bench/results/
-# (git-ignored); bench/report.pl prints the ratios and whether each target is met.
+# the same compressed files. packhound runs with its default threads (the
+# cores it may use) and, as "1 thread", with PACKHOUND_THREADS=1.
+#
+# Cold cache (only as root, said and skipped otherwise): the page cache is
+# dropped (sync; echo 3 > /proc/sys/vm/drop_caches) before every single run
+# of the floor, packhound -so, find -type f and bfs on T1, in COLD_ROUNDS
+# rounds. The deep tree: packhound -so and find -type f, three rounds, with
+# peak memory. Everything is kept in bench/results/ (git-ignored);
+# bench/report.pl prints the ratios and whether each target is met.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ROUNDS=${ROUNDS:-21}
 RUNS=${RUNS:-1}
+COLD_ROUNDS=${COLD_ROUNDS:-5}
+DEEP_LEVELS=12000
 
 # name, then make_tree.pl's DIRECTORIES FILES MAX_DEPTH COMPRESSED_PERCENT SEED
 TREES=(
@@ -39,6 +50,8 @@ command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
 command -v g++ >/dev/null 2>&1 || missing+=(g++)
 command -v cc >/dev/null 2>&1 || missing+=(gcc)
 command -v strace >/dev/null 2>&1 || missing+=(strace)
+command -v bfs >/dev/null 2>&1 || missing+=(bfs)
+command -v fdfind >/dev/null 2>&1 || missing+=(fd-find)
 [ -x /usr/bin/time ] || missing+=(time)
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
@@ -73,6 +86,12 @@ for tree in "${TREES[@]}"; do
     echo "$shape" >"$root.done"
   fi
 done
+if [ ! -f bench/trees/deep.done ] || [ "$(cat bench/trees/deep.done)" != "$DEEP_LEVELS" ]; then
+  echo "== Building the tree bench/trees/deep ($DEEP_LEVELS levels), once" >&2
+  rm -rf bench/trees/deep
+  perl bench/make_deep.pl bench/trees/deep "$DEEP_LEVELS"
+  echo "$DEEP_LEVELS" >bench/trees/deep.done
+fi
 
 results=bench/results
 rm -rf "$results"
@@ -85,7 +104,8 @@ measures=$results/measures.txt
   echo "system $(uname -sr), $(df --output=fstype bench/trees | tail -1) file system," \
     "$(. /etc/os-release && echo "$PRETTY_NAME")"
   echo "tools $(hyperfine --version), $(cc --version | head -1)," \
-    "$(find --version | head -1), lsattr $(lsattr -V 2>&1 | awk '{ print $2; exit }')"
+    "$(find --version | head -1), $(bfs --version | head -1), $(fdfind --version)," \
+    "lsattr $(lsattr -V 2>&1 | awk '{ print $2; exit }')"
 } >"$measures"
 
 # packhound's summary: "Found N compressed files in M items examined. "
@@ -102,8 +122,12 @@ for name in t1 t2; do
   floor=$("$FLOOR" "$root")
   echo "tree $name $files files in $directories directories, $marked marked compressed" >>"$measures"
   echo "count $name packhound=$ours floor=$floor" >>"$measures"
-  for who in packhound floor; do
-    if [ "$who" = packhound ]; then command=("$PACKHOUND" -so "$root"); else command=("$FLOOR" "$root"); fi
+  for who in packhound packhound1 floor; do
+    case $who in
+      packhound) command=("$PACKHOUND" -so "$root") ;;
+      packhound1) command=(env PACKHOUND_THREADS=1 "$PACKHOUND" -so "$root") ;;
+      floor) command=("$FLOOR" "$root") ;;
+    esac
     strace -c -f -o "$results/strace-$who-$name.txt" "${command[@]}" >/dev/null || true
     calls=$(awk '$NF == "total" { print $4 }' "$results/strace-$who-$name.txt")
     echo "calls $who $name $calls" >>"$measures"
@@ -123,6 +147,7 @@ peak() {
   echo "memory $label $(printf '%s\n' "${values[@]}" | sort -n | sed -n 2p)" >>"$measures"
 }
 peak "packhound -so (empty directory)" "$PACKHOUND" -so build/bench/empty
+peak "packhound -so, 1 thread (empty directory)" env PACKHOUND_THREADS=1 "$PACKHOUND" -so build/bench/empty
 peak "floor (empty directory)" "$FLOOR" build/bench/empty
 commands=()
 for name in t1 t2; do
@@ -131,11 +156,14 @@ for name in t1 t2; do
   commands+=(
     -n "floor $label" "$FLOOR $root"
     -n "packhound -so $label" "$PACKHOUND -so $root"
+    -n "packhound -so, 1 thread $label" "env PACKHOUND_THREADS=1 $PACKHOUND -so $root"
   )
   [ "$name" = t1 ] && commands+=(-n "packhound -su -nh -ns $label" "$PACKHOUND -su -nh -ns $root")
   commands+=(
     -n "find -type f $label" "find $root -type f"
     -n "find -printf %s $label" "find $root -type f -printf '%s\n'"
+    -n "bfs -printf %s $label" "bfs $root -type f -printf '%s\n'"
+    -n "fdfind -S -1m $label" "fdfind -u -t f -S -1m . $root"
     -n "lsattr -R $label" "lsattr -R $root"
   )
 done
@@ -152,4 +180,39 @@ for round in $(seq 0 "$ROUNDS"); do
 done
 rm "$results/round-0.json"
 
-perl bench/report.pl "$measures" "$results"/round-*.json | tee "$results/report.txt"
+echo "== The deep tree: three rounds, and peak memory" >&2
+deep=bench/trees/deep
+deepCommands=(
+  -n "packhound -so deep" "$PACKHOUND -so $deep"
+  -n "packhound -so, 1 thread deep" "env PACKHOUND_THREADS=1 $PACKHOUND -so $deep"
+  -n "find -type f deep" "find $deep -type f"
+)
+for ((i = 0; i < ${#deepCommands[@]}; i += 3)); do
+  # shellcheck disable=SC2086
+  peak "${deepCommands[i + 1]}" ${deepCommands[i + 2]}
+done
+for round in 1 2 3; do
+  hyperfine -N -i --style basic --runs 1 --export-json "$results/deep-$round.json" \
+    "${deepCommands[@]}" >"$results/deep-$round.txt" 2>&1
+done
+
+if [ -w /proc/sys/vm/drop_caches ]; then
+  echo "== Cold cache: $COLD_ROUNDS rounds, the page cache dropped before every run" >&2
+  root=bench/trees/t1
+  coldCommands=(
+    -n "floor T1 cold" "$FLOOR $root"
+    -n "packhound -so T1 cold" "$PACKHOUND -so $root"
+    -n "find -type f T1 cold" "find $root -type f"
+    -n "bfs -printf %s T1 cold" "bfs $root -type f -printf '%s\n'"
+  )
+  for round in $(seq 1 "$COLD_ROUNDS"); do
+    echo "-- cold round $round of $COLD_ROUNDS" >&2
+    hyperfine -N -i --style basic --runs 1 \
+      --prepare "sh -c 'sync; echo 3 > /proc/sys/vm/drop_caches'" \
+      --export-json "$results/cold-$round.json" "${coldCommands[@]}" >"$results/cold-$round.txt" 2>&1
+  done
+else
+  echo "cold cache skipped: dropping the page cache needs root" | tee -a "$measures" >&2
+fi
+
+perl bench/report.pl "$measures" "$results" | tee "$results/report.txt"

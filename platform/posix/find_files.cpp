@@ -8,6 +8,10 @@
 // out after every other entry: the first entry a search answers has then been
 // looked at with statx, so that FindFirstFileA refuses a directory whose
 // entries cannot be looked at (read but no search permission) as a whole.
+//
+// When the walk may use more than one thread, listings come through the
+// read-ahead (read_ahead.h) instead, which reads them the same way on worker
+// threads before the walk asks for them.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,27 +27,22 @@
 #include <new>
 #include <utility>
 
+#include "platform/posix/ancestor_directories.h"
+#include "platform/posix/directory_entries.h"
 #include "platform/posix/error_from_errno.h"
+#include "platform/posix/read_ahead.h"
 #include "platform/posix/system_calls.h"
 #include "platform/posix/wildcard.h"
 #include "platform/win32.h"
 
 namespace {
 
-constexpr std::size_t kBatchSize = 64 * 1024;
-constexpr std::size_t kMaxNameLength = 255;  // the longest name a POSIX file system holds
-
-constexpr unsigned kStatxMask =
-    STATX_TYPE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
-// Never wait for the file system, never trigger an automount: a search only looks.
-constexpr int kStatxLookFlags = AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
-
-constexpr unsigned kHeldDot = 1;
-constexpr unsigned kHeldDotDot = 2;
-
 struct Search {
-  int directoryFd;  // -1 once the listing is exhausted
-  bool everyName;   // the pattern takes every name: no matching needed
+  bool readAhead;  // the listing comes through the read-ahead, from cursor
+  read_ahead::Cursor cursor;
+  int directoryFd;        // -1 once the listing is exhausted
+  AncestorTicket ticket;  // under which its directory is remembered
+  bool everyName;         // the pattern takes every name: no matching needed
   std::size_t patternLength;
   char pattern[kMaxNameLength + 1];
   std::size_t batchLength;
@@ -127,10 +126,12 @@ Slot* FindSlot(HANDLE handle) {
   return &slot;
 }
 
-// Opens a search of directoryFd for names that match pattern, under a new
-// handle, and takes the descriptor over. INVALID_HANDLE_VALUE, with the
-// descriptor closed, when memory is short.
-HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLength) {
+// Opens a search of directoryFd (-1: one of the read-ahead's, begun by the
+// caller) for names that match pattern, under a new handle, and takes the
+// descriptor over. INVALID_HANDLE_VALUE, with the descriptor closed, when
+// memory is short.
+HANDLE OpenSearch(int directoryFd, AncestorTicket ticket, const char* pattern,
+                  std::size_t patternLength) {
   std::unique_lock<std::mutex> guard(slotLock);
   Slot* slot = TakeSlot();
   if (slot != nullptr && slot->search == nullptr) {
@@ -143,11 +144,15 @@ HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLengt
   }
   if (slot == nullptr) {
     guard.unlock();
-    ::close(directoryFd);
+    if (directoryFd >= 0) LetGoOfDirectory(directoryFd, ticket);
     return INVALID_HANDLE_VALUE;
   }
   Search& search = *slot->search;
+  search.readAhead = directoryFd < 0;
+  search.cursor = read_ahead::Cursor();
+  search.cursor.scratch = search.batch;
   search.directoryFd = directoryFd;
+  search.ticket = ticket;
   search.everyName = MatchesEveryName(pattern, patternLength);
   search.patternLength = patternLength;
   std::memcpy(search.pattern, pattern, patternLength + 1);
@@ -161,13 +166,15 @@ HANDLE OpenSearch(int directoryFd, const char* pattern, std::size_t patternLengt
 }
 
 void CloseDirectory(Search& search) {
-  if (search.directoryFd >= 0) ::close(search.directoryFd);
+  if (search.directoryFd >= 0) LetGoOfDirectory(search.directoryFd, search.ticket);
   search.directoryFd = -1;
 }
 
 // Closes the search open under handle; false when there is none.
 bool CloseSearch(HANDLE handle) {
   int directoryFd = -1;
+  AncestorTicket ticket;
+  read_ahead::Cursor cursor;
   {
     const std::lock_guard<std::mutex> guard(slotLock);
     Slot* slot = FindSlot(handle);
@@ -175,145 +182,24 @@ bool CloseSearch(HANDLE handle) {
     slot->handle.store(0, std::memory_order_release);
     slot->nextFree = std::exchange(freeSlots, slot);
     directoryFd = std::exchange(slot->search->directoryFd, -1);
+    ticket = slot->search->ticket;
+    cursor = std::exchange(slot->search->cursor, read_ahead::Cursor());
   }
-  if (directoryFd >= 0) ::close(directoryFd);
+  if (directoryFd >= 0) LetGoOfDirectory(directoryFd, ticket);
+  read_ahead::End(cursor);
   return true;
-}
-
-// 100-nanosecond ticks since 1601, the platform's time; earlier times are 0,
-// times too late for 64 bits the largest.
-FILETIME ToFileTime(const struct statx_timestamp& time) {
-  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
-  constexpr std::uint64_t kTicksPerSecond = 10000000;
-  constexpr std::uint64_t kLastSecond = (UINT64_MAX - kTicksPerSecond) / kTicksPerSecond;
-  // In unsigned arithmetic: no second count can overflow it.
-  const std::uint64_t seconds = static_cast<std::uint64_t>(time.tv_sec) + kSecondsFrom1601To1970;
-  const std::uint64_t ticks = time.tv_sec < -kSecondsFrom1601To1970 ? 0
-                              : seconds > kLastSecond
-                                  ? UINT64_MAX
-                                  : seconds * kTicksPerSecond + time.tv_nsec / 100;
-  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
-bool IsDotOrDotDot(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-bool HasAttribute(const struct statx& status, std::uint64_t attribute) {
-  return (status.stx_attributes_mask & attribute) != 0 && (status.stx_attributes & attribute) != 0;
-}
-
-// Fills record with "." while it is held, else with ".."; both are always
-// directories, and nothing reads their other attributes, so they need no statx.
-void HandOutHeldDot(Search& search, WIN32_FIND_DATAA& record) {
-  const bool dot = (search.heldDots & kHeldDot) != 0;
-  search.heldDots &= dot ? ~kHeldDot : ~kHeldDotDot;
-  std::memcpy(record.cFileName, dot ? "." : "..", dot ? 2 : 3);
-  record.dwReserved1 = 0;
-  record.cAlternateFileName[0] = '\0';
-  record.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-  record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = FILETIME{0, 0};
-  record.nFileSizeHigh = record.nFileSizeLow = 0;
-  record.dwReserved0 = 0;
-}
-
-// Describes the entry called name from its status; a link costs a second
-// statx, to learn whether it leads to a directory.
-void DescribeEntry(int directoryFd, const char* name, const struct statx& status,
-                   WIN32_FIND_DATAA& record) {
-  DWORD attributes = 0;
-  DWORD reparseTag = 0;
-  const bool directory = S_ISDIR(status.stx_mode);
-  if (directory) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-  if (HasAttribute(status, STATX_ATTR_COMPRESSED)) attributes |= FILE_ATTRIBUTE_COMPRESSED;
-  if (HasAttribute(status, STATX_ATTR_ENCRYPTED)) attributes |= FILE_ATTRIBUTE_ENCRYPTED;
-  if (S_ISLNK(status.stx_mode)) {
-    // As the platform reports a directory link: a reparse point with the directory bit.
-    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    reparseTag = IO_REPARSE_TAG_SYMLINK;
-    struct statx target;
-    if (system_calls::Statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
-        S_ISDIR(target.stx_mode)) {
-      attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    }
-  } else if (HasAttribute(status, STATX_ATTR_MOUNT_ROOT)) {
-    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    reparseTag = IO_REPARSE_TAG_MOUNT_POINT;
-  }
-  record.dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-  record.dwReserved0 = reparseTag;
-
-  // The platform gives directories no size.
-  const std::uint64_t size = directory ? 0 : status.stx_size;
-  record.nFileSizeHigh = static_cast<DWORD>(size >> 32);
-  record.nFileSizeLow = static_cast<DWORD>(size);
-  record.ftLastWriteTime = ToFileTime(status.stx_mtime);
-  record.ftLastAccessTime = ToFileTime(status.stx_atime);
-  // Without a birth time, the older of the two others is the closest answer.
-  const struct statx_timestamp& changed = status.stx_ctime;
-  const struct statx_timestamp& modified = status.stx_mtime;
-  const bool changedFirst =
-      changed.tv_sec < modified.tv_sec ||
-      (changed.tv_sec == modified.tv_sec && changed.tv_nsec < modified.tv_nsec);
-  record.ftCreationTime = ToFileTime((status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime
-                                     : changedFirst                       ? changed
-                                                                          : modified);
-}
-
-// Opens the directory named by the first length characters of path for
-// listing. The kernel takes at most PATH_MAX characters in one path, and a
-// tree may well run deeper: a longer path is opened one piece at a time, each
-// piece relative to the one before. Answers -1 with errno set on failure.
-int OpenDirectory(const char* path, std::size_t length) {
-  constexpr int kListFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-  char piece[PATH_MAX];
-  int base = AT_FDCWD;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t rest = length - start;
-    std::size_t cut = rest;
-    if (rest >= sizeof piece) {
-      // The last separator that keeps this piece short enough.
-      cut = sizeof piece - 1;
-      while (cut > 0 && path[start + cut] != '/') --cut;
-      if (cut == 0) {  // one name longer than any file system allows
-        if (base != AT_FDCWD) ::close(base);
-        errno = ENAMETOOLONG;
-        return -1;
-      }
-    }
-    if (rest == 0) {  // the path ended in separators: the directory itself
-      piece[0] = '.';
-      cut = 1;
-    } else {
-      std::memcpy(piece, path + start, cut);
-    }
-    piece[cut] = '\0';
-    const bool last = cut >= rest;
-    const int fd =
-        system_calls::OpenAt(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
-    const int openError = errno;
-    if (base != AT_FDCWD) ::close(base);
-    if (fd < 0 || last) {
-      errno = openError;
-      return fd;
-    }
-    base = fd;
-    // Repeated separators must not make the next piece an absolute path.
-    start += cut + 1;
-    while (start < length && path[start] == '/') ++start;
-  }
 }
 
 // Fills record with the next entry that matches and can be described. At the
 // end, or when the listing cannot be read further, answers false with the
 // reason in error.
 bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
+  if (search.readAhead) return read_ahead::Next(search.cursor, record, error);
   for (;;) {
     if (search.batchOffset >= search.batchLength) {
       if (search.directoryFd < 0) {
         if (search.heldDots != 0) {
-          HandOutHeldDot(search, record);
+          HandOutHeldDot(search.heldDots, record);
           return true;
         }
         error = ERROR_NO_MORE_FILES;
@@ -366,8 +252,8 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
     // refused alike), instead of leaving each of them out without a word.
     // Leaving one out for want of memory would miscount the directory too:
     // the listing ends there, as a failed read ends it.
-    if (errno == EACCES || errno == ENOMEM) {
-      error = errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_NOT_ENOUGH_MEMORY;
+    if (const DWORD refusal = ListingEndingError(errno)) {
+      error = refusal;
       CloseDirectory(search);
       search.batchOffset = search.batchLength;
       search.heldDots = 0;
@@ -400,23 +286,40 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
-  int directoryFd = -1;
-  if (separator == nullptr) {
-    directoryFd = OpenDirectory(".", 1);
-  } else if (separator == fileName) {
-    directoryFd = OpenDirectory("/", 1);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (read_ahead::Enabled()) {
+    handle = OpenSearch(-1, AncestorTicket(), pattern, patternLength);
+    if (handle == INVALID_HANDLE_VALUE) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return INVALID_HANDLE_VALUE;
+    }
+    // The read-ahead names the root by the empty path before the separator.
+    const char* directory = separator != nullptr ? fileName : ".";
+    const std::size_t length =
+        separator != nullptr ? static_cast<std::size_t>(separator - fileName) : 1;
+    DWORD error = 0;
+    if (!read_ahead::Begin(directory, length, pattern, patternLength,
+                           FindSlot(handle)->search->cursor, error)) {
+      CloseSearch(handle);
+      SetLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
   } else {
-    directoryFd = OpenDirectory(fileName, static_cast<std::size_t>(separator - fileName));
-  }
-  if (directoryFd < 0) {
-    // Asked to list a file, Windows answers ERROR_DIRECTORY.
-    SetLastError(errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND));
-    return INVALID_HANDLE_VALUE;
-  }
-  const HANDLE handle = OpenSearch(directoryFd, pattern, patternLength);
-  if (handle == INVALID_HANDLE_VALUE) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return INVALID_HANDLE_VALUE;
+    // The root is named by the empty path before the separator.
+    AncestorTicket ticket;
+    const int directoryFd =
+        separator == nullptr
+            ? OpenAsDescendant(".", 1, ticket)
+            : OpenAsDescendant(fileName, static_cast<std::size_t>(separator - fileName), ticket);
+    if (directoryFd < 0) {
+      SetLastError(ErrorFromOpening(errno));
+      return INVALID_HANDLE_VALUE;
+    }
+    handle = OpenSearch(directoryFd, ticket, pattern, patternLength);
+    if (handle == INVALID_HANDLE_VALUE) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return INVALID_HANDLE_VALUE;
+    }
   }
   // The first entry comes the way every other does, so that one routine reads them all.
   if (!FindNextFileA(handle, findData)) {

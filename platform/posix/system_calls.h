@@ -14,7 +14,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -54,6 +56,14 @@ bool TakeInjectedFailure(Call call) noexcept;
 
 [[gnu::always_inline]] inline bool Fails(Call call) noexcept {
   return internal::injecting.load(std::memory_order_relaxed) && internal::TakeInjectedFailure(call);
+}
+
+// openat2, counted and failed as an openat.
+[[gnu::always_inline]] inline long OpenAt2(int directoryFd, const char* path,
+                                           struct open_how* how) noexcept {
+  if (Fails(Call::kOpenAt)) [[unlikely]]
+    return -1;
+  return ::syscall(SYS_openat2, directoryFd, path, how, sizeof *how);
 }
 
 // openat without a creation mode: the enumeration never creates anything.

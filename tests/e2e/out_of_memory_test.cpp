@@ -68,11 +68,15 @@ class OutOfMemoryTest : public testing::Test {
     ::chmod(reports.Root().c_str(), 01777);
     report = (reports / "counts").string();
     ::setenv("PACKHOUND_ALLOCATION_REPORT", report.c_str(), 1);
+    // One thread: the allocations come in the same order in every run.
+    ::setenv("PACKHOUND_THREADS", "1", 1);
   }
 
   void TearDown() override {
     ::unsetenv("PACKHOUND_ALLOCATION_REPORT");
     ::unsetenv("PACKHOUND_FAILING_ALLOCATION");
+    ::unsetenv("PACKHOUND_FAILING_THREADS");
+    ::unsetenv("PACKHOUND_THREADS");
   }
 
   // One run with allocation `failing` failing (-1: none).
@@ -217,6 +221,49 @@ TEST_F(OutOfMemoryTest, EveryFailingAllocationEndsTheRunCleanly) {
     EXPECT_LT(failing, kAllocationLimit);
     std::printf("%s: %lld runs with a failing allocation\n", row.name, failing);
   }
+}
+
+// The read-ahead's workers allocate in an order that varies from run to run,
+// so their allocations fail by number among theirs alone (the walk's own
+// thread allocating freely), each number in turn. What a worker loses either
+// costs only reading ahead, and the run ends as the run without failures
+// does, or cuts a listing short, and the run ends with the out-of-memory
+// line: never with a shorter listing or a smaller count.
+TEST_F(OutOfMemoryTest, AFailingAllocationInAWorkerNeverShortensTheListing) {
+  for (int directory = 0; directory < 12; ++directory) {
+    for (int file = 0; file < 3; ++file) {
+      tree.AddFile("W/" + std::to_string(directory) + "/g" + std::to_string(file));
+    }
+  }
+  // More than the workers allocate in a run: a page, a marker and the
+  // subdirectories named for each directory they read.
+  constexpr long long kWorkerAllocations = 60;
+  ::setenv("PACKHOUND_FAILING_THREADS", "others", 1);
+  int failed = 0;
+  int outOfMemory = 0;
+  for (const char* threads : {"2", "4"}) {
+    SCOPED_TRACE(std::string(threads) + " threads");
+    ::setenv("PACKHOUND_THREADS", threads, 1);
+    Counts counts;
+    const ProcessResult clean = Run({"-su"}, false, -1, counts);
+    ASSERT_EQ(counts.failures, 0);
+    ASSERT_EQ(clean.exitStatus, 38);  // every file but the three compressed ones
+    ASSERT_LT(counts.allocations, kWorkerAllocations);
+    for (long long failing = 0; failing < kWorkerAllocations; ++failing) {
+      SCOPED_TRACE("worker allocation " + std::to_string(failing) + " failing");
+      const ProcessResult run = Run({"-su"}, false, failing, counts);
+      ASSERT_GE(counts.allocations, 0) << "no report: the process did not exit\n" << run.err;
+      if (counts.failures > 0) ++failed;
+      if (run.err == kOutOfMemoryLine) ++outOfMemory;
+      ExpectAcceptable(run, clean, Ending::kSearch);
+      if (HasFatalFailure()) return;
+    }
+  }
+  // Failures were met, and some of them cut a listing short.
+  EXPECT_GT(failed, 0);
+  EXPECT_GT(outOfMemory, 0);
+  std::printf("%d of %lld runs met a failure, %d ended out of memory\n", failed,
+              2 * kWorkerAllocations, outOfMemory);
 }
 
 }  // namespace

@@ -12,10 +12,12 @@ std::atomic<std::int64_t> releases{0};
 std::atomic<std::int64_t> failures{0};
 std::int64_t firstFailing = -1;
 std::int64_t failingCount = 0;
+bool othersOnly = false;
+thread_local bool madeTheScope = false;
 
 // Answers null when this allocation is one the active scope makes fail.
 void* Allocate(std::size_t size) noexcept {
-  if (active.load(std::memory_order_relaxed)) {
+  if (active.load(std::memory_order_relaxed) && !(othersOnly && madeTheScope)) {
     const std::int64_t index = allocations.fetch_add(1);
     if (firstFailing >= 0 && index >= firstFailing && index - firstFailing < failingCount) {
       failures.fetch_add(1);
@@ -35,16 +37,21 @@ void Free(void* pointer) noexcept {
 
 namespace failing_allocator {
 
-Scope::Scope(std::int64_t firstFailure, std::int64_t failureCount) {
+Scope::Scope(std::int64_t firstFailure, std::int64_t failureCount, Threads threads) {
   allocations = 0;
   releases = 0;
   failures = 0;
   firstFailing = firstFailure;
   failingCount = failureCount;
+  othersOnly = threads == Threads::kOthers;
+  madeTheScope = true;
   active = true;
 }
 
-Scope::~Scope() { active = false; }
+Scope::~Scope() {
+  active = false;
+  madeTheScope = false;
+}
 
 std::int64_t Scope::Allocations() const { return allocations; }
 std::int64_t Scope::Releases() const { return releases; }

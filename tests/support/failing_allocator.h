@@ -7,13 +7,21 @@
 
 namespace failing_allocator {
 
+// Which threads' allocations a scope counts and may fail.
+enum class Threads {
+  kAll,
+  kOthers,  // all but the thread that made the scope
+};
+
 // Counts the allocations and releases made while it lives; allocations with
 // index firstFailure .. firstFailure + failureCount - 1 (0 is the first one
 // after construction) fail: the throwing forms throw std::bad_alloc, the
-// nothrow forms answer null.
+// nothrow forms answer null. With Threads::kOthers the allocations of the
+// thread that made it are neither counted nor failed.
 class Scope {
  public:
-  explicit Scope(std::int64_t firstFailure = -1, std::int64_t failureCount = 1);
+  explicit Scope(std::int64_t firstFailure = -1, std::int64_t failureCount = 1,
+                 Threads threads = Threads::kAll);
   ~Scope();
   Scope(const Scope&) = delete;
   Scope& operator=(const Scope&) = delete;

@@ -1,6 +1,8 @@
 // packhound built with the test allocator: the allocation numbered by the
 // environment variable PACKHOUND_FAILING_ALLOCATION (0 being the first one
-// made once main has started) fails, and at exit the file named by
+// made once main has started) fails; when PACKHOUND_FAILING_THREADS is
+// "others", only allocations of threads other than main's are counted and
+// may fail. At exit the file named by
 // PACKHOUND_ALLOCATION_REPORT receives "<allocations> <failures>\n", so that a
 // test can tell a run that met its failure from one that never got that far.
 #include <fcntl.h>
@@ -8,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/driver.h"
 #include "platform/win32.h"
@@ -35,8 +38,13 @@ void Report() {
 int main(int argc, char* argv[]) {
   PreparePortProcess();
   const char* failing = std::getenv("PACKHOUND_FAILING_ALLOCATION");
+  const char* threads = std::getenv("PACKHOUND_FAILING_THREADS");
   // Counts until the process is gone; the report is written before it ends.
-  static const failing_allocator::Scope scope(failing != nullptr ? std::atoll(failing) : -1, 1);
+  static const failing_allocator::Scope scope(
+      failing != nullptr ? std::atoll(failing) : -1, 1,
+      threads != nullptr && std::strcmp(threads, "others") == 0
+          ? failing_allocator::Threads::kOthers
+          : failing_allocator::Threads::kAll);
   counting = &scope;
   std::atexit(Report);
   return PortExitStatus(PackhoundMain(argc, argv));

@@ -1,0 +1,139 @@
+#include "platform/posix/directory_entries.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/posix/error_from_errno.h"
+#include "platform/posix/system_calls.h"
+
+namespace {
+
+// 100-nanosecond ticks since 1601, the platform's time; earlier times are 0,
+// times too late for 64 bits the largest.
+FILETIME ToFileTime(const struct statx_timestamp& time) {
+  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+  constexpr std::uint64_t kTicksPerSecond = 10000000;
+  constexpr std::uint64_t kLastSecond = (UINT64_MAX - kTicksPerSecond) / kTicksPerSecond;
+  // In unsigned arithmetic: no second count can overflow it.
+  const std::uint64_t seconds = static_cast<std::uint64_t>(time.tv_sec) + kSecondsFrom1601To1970;
+  const std::uint64_t ticks = time.tv_sec < -kSecondsFrom1601To1970 ? 0
+                              : seconds > kLastSecond
+                                  ? UINT64_MAX
+                                  : seconds * kTicksPerSecond + time.tv_nsec / 100;
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+bool HasAttribute(const struct statx& status, std::uint64_t attribute) {
+  return (status.stx_attributes_mask & attribute) != 0 && (status.stx_attributes & attribute) != 0;
+}
+
+}  // namespace
+
+DWORD ErrorFromOpening(int error) {
+  // Asked to list a file, Windows answers ERROR_DIRECTORY.
+  return error == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(error, ERROR_PATH_NOT_FOUND);
+}
+
+DWORD ListingEndingError(int error) {
+  if (error == EACCES) return ERROR_ACCESS_DENIED;
+  if (error == ENOMEM) return ERROR_NOT_ENOUGH_MEMORY;
+  return 0;
+}
+
+void HandOutHeldDot(unsigned& heldDots, WIN32_FIND_DATAA& record) {
+  const bool dot = (heldDots & kHeldDot) != 0;
+  heldDots &= dot ? ~kHeldDot : ~kHeldDotDot;
+  std::memcpy(record.cFileName, dot ? "." : "..", dot ? 2 : 3);
+  record.dwReserved1 = 0;
+  record.cAlternateFileName[0] = '\0';
+  record.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+  record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = FILETIME{0, 0};
+  record.nFileSizeHigh = record.nFileSizeLow = 0;
+  record.dwReserved0 = 0;
+}
+
+void DescribeEntry(int directoryFd, const char* name, const struct statx& status,
+                   WIN32_FIND_DATAA& record) {
+  DWORD attributes = 0;
+  DWORD reparseTag = 0;
+  const bool directory = S_ISDIR(status.stx_mode);
+  if (directory) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  if (HasAttribute(status, STATX_ATTR_COMPRESSED)) attributes |= FILE_ATTRIBUTE_COMPRESSED;
+  if (HasAttribute(status, STATX_ATTR_ENCRYPTED)) attributes |= FILE_ATTRIBUTE_ENCRYPTED;
+  if (S_ISLNK(status.stx_mode)) {
+    // As the platform reports a directory link: a reparse point with the directory bit.
+    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    reparseTag = IO_REPARSE_TAG_SYMLINK;
+    struct statx target;
+    if (system_calls::Statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
+        S_ISDIR(target.stx_mode)) {
+      attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    }
+  } else if (HasAttribute(status, STATX_ATTR_MOUNT_ROOT)) {
+    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    reparseTag = IO_REPARSE_TAG_MOUNT_POINT;
+  }
+  record.dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  record.dwReserved0 = reparseTag;
+
+  // The platform gives directories no size.
+  const std::uint64_t size = directory ? 0 : status.stx_size;
+  record.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  record.nFileSizeLow = static_cast<DWORD>(size);
+  record.ftLastWriteTime = ToFileTime(status.stx_mtime);
+  record.ftLastAccessTime = ToFileTime(status.stx_atime);
+  // Without a birth time, the older of the two others is the closest answer.
+  const struct statx_timestamp& changed = status.stx_ctime;
+  const struct statx_timestamp& modified = status.stx_mtime;
+  const bool changedFirst =
+      changed.tv_sec < modified.tv_sec ||
+      (changed.tv_sec == modified.tv_sec && changed.tv_nsec < modified.tv_nsec);
+  record.ftCreationTime = ToFileTime((status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime
+                                     : changedFirst                       ? changed
+                                                                          : modified);
+}
+
+int OpenDirectory(int base, const char* path, std::size_t length) {
+  char piece[PATH_MAX];
+  const int top = base;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t rest = length - start;
+    std::size_t cut = rest;
+    if (rest >= sizeof piece) {
+      // The last separator that keeps this piece short enough.
+      cut = sizeof piece - 1;
+      while (cut > 0 && path[start + cut] != '/') --cut;
+      if (cut == 0) {  // one name longer than any file system allows
+        if (base != top) ::close(base);
+        errno = ENAMETOOLONG;
+        return -1;
+      }
+    }
+    if (rest == 0) {  // the path ended in separators: the directory itself
+      piece[0] = '.';
+      cut = 1;
+    } else {
+      std::memcpy(piece, path + start, cut);
+    }
+    piece[cut] = '\0';
+    const bool last = cut >= rest;
+    const int fd =
+        system_calls::OpenAt(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const int openError = errno;
+    if (base != top) ::close(base);
+    if (fd < 0 || last) {
+      errno = openError;
+      return fd;
+    }
+    base = fd;
+    // Repeated separators must not make the next piece an absolute path.
+    start += cut + 1;
+    while (start < length && path[start] == '/') ++start;
+  }
+}

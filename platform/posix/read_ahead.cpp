@@ -1,0 +1,1229 @@
+#include "platform/posix/read_ahead.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "platform/posix/directory_entries.h"
+#include "platform/posix/error_from_errno.h"
+#include "platform/posix/system_calls.h"
+#include "platform/posix/walk_threads.h"
+#include "platform/posix/wildcard.h"
+
+namespace read_ahead {
+
+namespace {
+
+// The window: directories opened ahead of the walk and not yet asked for,
+// and bytes of listings read and not yet handed out. Together with the
+// descriptor share (ReadAheadDescriptors) they are all the read-ahead holds.
+constexpr std::size_t kWindowDirectories = 128;
+constexpr std::size_t kWindowBytes = std::size_t{8} << 20;
+// Batches a directory may have read and not handed out: more for one the
+// walk is in than for one it has yet to reach.
+constexpr std::size_t kPagesAheadInWalk = 4;
+constexpr std::size_t kPagesAheadOfWalk = 2;
+// A listing read ahead longer than this before the walk reaches its directory
+// is checked against the directory as it is then, so that a walk held up (by
+// a slow reader of its output, say) does not report a directory as it was
+// long before: one statx, and a directory changed since is read again.
+constexpr std::int64_t kFreshNanoseconds = 10'000'000;
+// The statx calls of a large batch are shared out in chunks of this many entries.
+constexpr std::uint32_t kChunkEntries = 128;
+
+enum class State : std::uint8_t {
+  kUnstarted,  // named by its parent's listing, not opened
+  kInLine,     // left to the walk's thread, to be opened as the walk without read-ahead opens it
+  kOpen,       // open with more to read, and nobody reading it
+  kBusy,       // a thread opens it or reads its next batch
+  kEnded,      // read to its end, or to the error in endError
+};
+
+// One entry of a batch, described.
+struct Entry {
+  std::uint64_t size;
+  FILETIME creation;
+  FILETIME access;
+  FILETIME write;
+  DWORD attributes;  // 0: it could not be described, and is left out; or kRefused
+  DWORD reparseTag;  // with kRefused, the error that ends the listing before it
+  std::uint64_t inode;
+  std::int64_t changed;  // the status change time, in nanoseconds
+  std::uint32_t nameOffset;
+  std::uint16_t nameLength;
+  std::uint8_t type;  // from the listing
+};
+
+// The attributes of an entry whose refusal ends the listing before it: statx
+// had no memory, or the directory cannot be searched.
+constexpr DWORD kRefused = 0xFFFFFFFF;
+
+// The pattern the walk asked with: the same for every directory below the
+// one it started from. Counted by the nodes that use it.
+struct Session {
+  std::size_t references;
+  bool everyName;
+  std::size_t patternLength;
+  char pattern[kMaxNameLength + 1];
+};
+
+}  // namespace
+
+// One getdents64 batch, described: one allocation holding this header, then
+// count entries, then their names, each with its terminator.
+struct Page {
+  Page* next;
+  std::size_t bytes;
+  std::uint32_t room;   // entries the allocation holds, before the names
+  std::uint32_t count;  // entries handed out: fewer when the listing ended inside the batch
+};
+
+// A directory the walk has asked for or will ask for. Its name follows it in
+// the same allocation. Every field but name, nameLength, parent and session
+// (fixed before it is shared) is guarded by the lock.
+struct Node {
+  Node* prev;  // in the list: the walk's order
+  Node* next;
+  Node* walkPrev;  // among the directories a search holds
+  Node* walkNext;
+  Node* parent;  // opened relative to its descriptor; for a marker, the directory it ends
+  Node* marker;  // while its listing is read: where the subdirectories it names go in the list
+  Session* session;
+  State state;
+  bool isMarker;
+  bool inList;
+  bool searched;         // a search holds it
+  bool predicts;         // its subdirectories go into the list
+  bool detached;         // searched, but no longer part of what is foretold
+  bool holdsParent;      // holds a reference on parent: until the walk asks for it
+  bool countedByParent;  // counts in parent->unopenedChildren: until opened or dropped
+  int fd;
+  DWORD endError;
+  // The list, a search, a thread working on it, each child that holds it.
+  std::size_t references;
+  std::size_t unopenedChildren;
+  Page* firstPage;  // read, not yet handed out
+  Page* lastPage;
+  std::size_t pageCount;
+  std::size_t pathLength;  // once the walk has asked for it
+  // As its parent's listing described it, and when a worker opened it: a
+  // directory read ahead is the same one when the walk reaches it if these
+  // have not changed.
+  std::uint64_t inode;
+  std::int64_t changed;
+  std::int64_t openedAt;  // 0: opened on the walk's thread, when asked for
+  std::size_t nameLength;
+  const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
+};
+
+namespace {
+
+Entry* Entries(Page* page) { return reinterpret_cast<Entry*>(page + 1); }
+const char* Names(Page* page) { return reinterpret_cast<const char*>(Entries(page) + page->room); }
+static_assert(sizeof(Page) % alignof(Entry) == 0, "entries must follow the header aligned");
+
+// A batch whose statx calls are shared out. Lives on its reader's stack until
+// every chunk is done.
+struct Job {
+  Job* prev;  // among the jobs with chunks nobody has taken
+  Job* next;
+  Page* page;
+  int fd;
+  std::uint32_t chunkCount;
+  std::uint32_t nextChunk;
+  std::uint32_t doneChunks;
+};
+
+// Everything the threads share, guarded by lock unless said otherwise.
+struct Shared {
+  std::mutex lock;
+  std::condition_variable work;      // idle workers wait here
+  std::condition_variable progress;  // a thread waiting for a batch, an end or a chunk
+  unsigned threads = 1;              // fixed once configured
+  unsigned workersStarted = 0;
+  unsigned idleWorkers = 0;
+  unsigned progressWaiters = 0;
+  unsigned running = 0;                // threads inside a task
+  bool pausing = false;                // a fork is waiting for every task to end
+  bool stopping = false;               // the process is ending: workers leave
+  pthread_t workers[kMaxWalkThreads];  // the first workersStarted are running
+  Node* head = nullptr;                // the list: directories the walk will ask for, in its order
+  Node* tail = nullptr;
+  Node* walking = nullptr;  // directories a search holds
+  Job* jobsHead = nullptr;
+  Job* jobsTail = nullptr;
+  bool engaged = false;  // the walk asked for a subdirectory: it recurses
+  std::size_t startedAhead = 0;
+  std::size_t heldBytes = 0;
+  std::size_t heldDescriptors = 0;
+  std::size_t descriptorBudget = 0;
+  // The path of the directory the walk asked for last; those it asks for
+  // next are named from its leading part.
+  char* currentPath = nullptr;
+  std::size_t currentCapacity = 0;
+  std::size_t currentLength = 0;
+  bool pathKnown = false;
+};
+
+// Never destroyed: workers may still wait on its lock while the process exits.
+alignas(Shared) unsigned char sharedStorage[sizeof(Shared)];
+Shared& S() { return *std::launder(reinterpret_cast<Shared*>(sharedStorage)); }
+
+// What a thread lets go of once it has left the lock: descriptors, nodes and
+// pages. Declared before the lock's guard, it runs after the guard unlocks.
+class Deferred {
+ public:
+  Deferred() = default;
+  Deferred(const Deferred&) = delete;
+  Deferred& operator=(const Deferred&) = delete;
+  ~Deferred() { Run(); }
+
+  void Close(int fd) {
+    if (fdCount == kMaxFds) {
+      ::close(fd);  // rare: many at once
+      return;
+    }
+    fds[fdCount++] = fd;
+  }
+  void Free(Node* node) {
+    node->next = nodes;
+    nodes = node;
+  }
+  void FreePages(Page* first) {
+    while (first != nullptr) {
+      Page* next = first->next;
+      first->next = pages;
+      pages = first;
+      first = next;
+    }
+  }
+  // Only outside the lock.
+  void Run() {
+    for (std::size_t i = 0; i < fdCount; ++i) ::close(fds[i]);
+    fdCount = 0;
+    while (nodes != nullptr) {
+      Node* next = nodes->next;
+      if (nodes->fd >= 0) ::close(nodes->fd);
+      FreePages(nodes->firstPage);
+      ::operator delete(nodes);
+      nodes = next;
+    }
+    while (pages != nullptr) {
+      Page* next = pages->next;
+      ::operator delete(pages);
+      pages = next;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kMaxFds = 16;
+  int fds[kMaxFds];
+  std::size_t fdCount = 0;
+  Node* nodes = nullptr;
+  Page* pages = nullptr;
+};
+
+// ---- The list -----------------------------------------------------------
+
+void LinkBefore(Node* node, Node* before) {
+  Shared& s = S();
+  node->next = before;
+  node->prev = before != nullptr ? before->prev : s.tail;
+  (node->prev != nullptr ? node->prev->next : s.head) = node;
+  (before != nullptr ? before->prev : s.tail) = node;
+  node->inList = true;
+}
+
+void Unlink(Node* node) {
+  Shared& s = S();
+  (node->prev != nullptr ? node->prev->next : s.head) = node->next;
+  (node->next != nullptr ? node->next->prev : s.tail) = node->prev;
+  node->prev = node->next = nullptr;
+  node->inList = false;
+}
+
+void LinkWalking(Node* node) {
+  Shared& s = S();
+  node->walkPrev = nullptr;
+  node->walkNext = s.walking;
+  if (s.walking != nullptr) s.walking->walkPrev = node;
+  s.walking = node;
+}
+
+void UnlinkWalking(Node* node) {
+  Shared& s = S();
+  (node->walkPrev != nullptr ? node->walkPrev->walkNext : s.walking) = node->walkNext;
+  if (node->walkNext != nullptr) node->walkNext->walkPrev = node->walkPrev;
+  node->walkPrev = node->walkNext = nullptr;
+}
+
+bool IsStarted(const Node& node) {
+  return node.state != State::kUnstarted && node.state != State::kInLine;
+}
+
+// A node of its own allocation, its name after it; null when memory is short.
+Node* NewNode(const char* name, std::size_t nameLength) {
+  void* raw = ::operator new(sizeof(Node) + nameLength + 1, std::nothrow);
+  if (raw == nullptr) return nullptr;
+  Node* node = new (raw) Node();
+  std::memcpy(const_cast<char*>(node->Name()), name, nameLength);
+  const_cast<char*>(node->Name())[nameLength] = '\0';
+  node->nameLength = nameLength;
+  node->fd = -1;
+  node->state = State::kUnstarted;
+  return node;
+}
+
+void ReleaseSession(Session* session) {
+  if (session != nullptr && --session->references == 0) ::operator delete(session);
+}
+
+void DropMarker(Node* node, Deferred& deferred) {
+  if (node->marker == nullptr) return;
+  Unlink(node->marker);
+  deferred.Free(node->marker);
+  node->marker = nullptr;
+}
+
+// Closes the descriptor of a directory read to its end once no child needs it.
+void CloseIfDone(Node* node, Deferred& deferred) {
+  if (node->state == State::kEnded && node->unopenedChildren == 0 && node->fd >= 0) {
+    deferred.Close(node->fd);
+    node->fd = -1;
+    --S().heldDescriptors;
+  }
+}
+
+void NotifyProgress() {
+  if (S().progressWaiters > 0) S().progress.notify_all();
+}
+
+void WakeWorkers() {
+  if (S().idleWorkers > 0) S().work.notify_all();
+}
+
+// Wakes idle workers once the window has room again, not at every slot freed.
+void WakeWorkersIfRoomy() {
+  const Shared& s = S();
+  if (s.idleWorkers > 0 && s.startedAhead <= kWindowDirectories / 2 &&
+      s.heldBytes <= kWindowBytes / 2) {
+    S().work.notify_all();
+  }
+}
+
+// The child no longer needs its parent's descriptor.
+void Uncount(Node* child, Deferred& deferred) {
+  if (!child->countedByParent) return;
+  child->countedByParent = false;
+  --child->parent->unopenedChildren;
+  CloseIfDone(child->parent, deferred);
+}
+
+void Release(Node* node, Deferred& deferred);
+
+// A child holds its parent while it may be foretold (in the list) and while
+// it may still be opened relative to the parent's descriptor.
+void LetGoOfParentIfDone(Node* child, Deferred& deferred) {
+  if (child->holdsParent && !child->countedByParent && !child->inList) {
+    child->holdsParent = false;
+    Release(child->parent, deferred);
+  }
+}
+
+void Release(Node* node, Deferred& deferred) {
+  while (node != nullptr && --node->references == 0) {
+    Uncount(node, deferred);
+    DropMarker(node, deferred);
+    if (node->fd >= 0) --S().heldDescriptors;  // closed with the node
+    for (Page* page = node->firstPage; page != nullptr; page = page->next) {
+      S().heldBytes -= page->bytes;
+    }
+    ReleaseSession(node->session);
+    Node* parent = node->holdsParent ? node->parent : nullptr;
+    deferred.Free(node);
+    node = parent;
+  }
+}
+
+void EndNode(Node* node, DWORD error, Deferred& deferred) {
+  node->state = State::kEnded;
+  node->endError = error;
+  DropMarker(node, deferred);
+  CloseIfDone(node, deferred);
+  NotifyProgress();
+}
+
+// Forgets every directory foretold: the walk asked for another one.
+void DropPredictions(Deferred& deferred) {
+  Shared& s = S();
+  while (s.head != nullptr) {
+    Node* node = s.head;
+    if (node->isMarker) {
+      node->parent->marker = nullptr;
+      node->parent->predicts = false;
+      Unlink(node);
+      deferred.Free(node);
+      continue;
+    }
+    Unlink(node);
+    if (IsStarted(*node)) --s.startedAhead;
+    node->predicts = false;
+    Release(node, deferred);
+  }
+  for (Node* node = s.walking; node != nullptr; node = node->walkNext) {
+    node->predicts = false;
+    node->detached = true;
+  }
+  s.engaged = false;
+}
+
+// ---- Reading --------------------------------------------------------------
+
+// A batch's entries that the pattern takes and whose names fit a record, in
+// one allocation; null when memory is short.
+Page* BuildPage(const char* batch, std::size_t length, const Session& session) {
+  std::uint32_t count = 0;
+  std::size_t nameBytes = 0;
+  for (std::size_t offset = 0; offset < length;) {
+    const auto* entry = reinterpret_cast<const struct dirent64*>(batch + offset);
+    offset += entry->d_reclen;
+    const std::size_t nameRoom = entry->d_reclen - offsetof(struct dirent64, d_name);
+    const std::size_t nameLength = ::strnlen(entry->d_name, nameRoom);
+    if (nameLength > kMaxNameLength) continue;  // left out rather than cut
+    if (!session.everyName &&
+        !MatchesWildcard(session.pattern, session.patternLength, entry->d_name)) {
+      continue;
+    }
+    ++count;
+    nameBytes += nameLength + 1;
+  }
+  const std::size_t bytes = sizeof(Page) + count * sizeof(Entry) + nameBytes;
+  void* raw = ::operator new(bytes, std::nothrow);
+  if (raw == nullptr) return nullptr;
+  Page* page = new (raw) Page{nullptr, bytes, count, count};
+  Entry* entries = Entries(page);
+  char* names = const_cast<char*>(Names(page));
+  std::size_t nameOffset = 0;
+  std::uint32_t index = 0;
+  for (std::size_t offset = 0; offset < length;) {
+    const auto* entry = reinterpret_cast<const struct dirent64*>(batch + offset);
+    offset += entry->d_reclen;
+    const std::size_t nameRoom = entry->d_reclen - offsetof(struct dirent64, d_name);
+    const std::size_t nameLength = ::strnlen(entry->d_name, nameRoom);
+    if (nameLength > kMaxNameLength) continue;
+    if (!session.everyName &&
+        !MatchesWildcard(session.pattern, session.patternLength, entry->d_name)) {
+      continue;
+    }
+    Entry& described = entries[index++];
+    described.nameOffset = static_cast<std::uint32_t>(nameOffset);
+    described.nameLength = static_cast<std::uint16_t>(nameLength);
+    described.type = entry->d_type;
+    described.attributes = 0;
+    std::memcpy(names + nameOffset, entry->d_name, nameLength + 1);
+    nameOffset += nameLength + 1;
+  }
+  return page;
+}
+
+std::int64_t ChangeTime(const struct statx& status) {
+  return status.stx_ctime.tv_sec * std::int64_t{1000000000} + status.stx_ctime.tv_nsec;
+}
+
+std::int64_t Now() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * std::int64_t{1000000000} + now.tv_nsec;
+}
+
+// Whether the directory at path is still the one with that inode and change time.
+bool StillTheSame(const char* path, std::size_t length, std::uint64_t inode, std::int64_t changed) {
+  char copy[PATH_MAX];
+  if (length == 0 || length >= sizeof copy) return true;  // not looked at again
+  std::memcpy(copy, path, length);
+  copy[length] = '\0';
+  struct statx status;
+  return ::statx(AT_FDCWD, copy, kStatxLookFlags, STATX_INO | STATX_CTIME, &status) == 0 &&
+         status.stx_ino == inode && ChangeTime(status) == changed;
+}
+
+void DescribeRange(Page* page, int fd, std::uint32_t begin, std::uint32_t end) {
+  Entry* entries = Entries(page);
+  const char* names = Names(page);
+  for (std::uint32_t i = begin; i < end; ++i) {
+    Entry& entry = entries[i];
+    const char* name = names + entry.nameOffset;
+    if (IsDotOrDotDot(name)) {
+      entry.attributes = FILE_ATTRIBUTE_DIRECTORY;  // held by the search, handed out last
+      continue;
+    }
+    WIN32_FIND_DATAA record;
+    struct statx status;
+    if (system_calls::Statx(fd, name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask, &status) !=
+        0) {
+      // Refused, the listing ends there; vanished, it is left out: as the
+      // walk on one thread does.
+      if (const DWORD refusal = ListingEndingError(errno)) {
+        entry.attributes = kRefused;
+        entry.reparseTag = refusal;
+      }
+      continue;
+    }
+    DescribeEntry(fd, name, status, record);
+    entry.inode = status.stx_ino;
+    entry.changed = ChangeTime(status);
+    entry.attributes = record.dwFileAttributes;
+    entry.reparseTag = record.dwReserved0;
+    entry.size = (std::uint64_t{record.nFileSizeHigh} << 32) | record.nFileSizeLow;
+    entry.creation = record.ftCreationTime;
+    entry.access = record.ftLastAccessTime;
+    entry.write = record.ftLastWriteTime;
+  }
+}
+
+std::uint32_t ChunkEnd(const Job& job, std::uint32_t chunk) {
+  const std::uint32_t end = (chunk + 1) * kChunkEntries;
+  return end < job.page->count ? end : job.page->count;
+}
+
+void UnlinkJob(Job* job) {
+  Shared& s = S();
+  (job->prev != nullptr ? job->prev->next : s.jobsHead) = job->next;
+  (job->next != nullptr ? job->next->prev : s.jobsTail) = job->prev;
+}
+
+// Takes the next chunk of job; unlinks the job once all are taken.
+std::uint32_t ClaimChunk(Job* job) {
+  const std::uint32_t chunk = job->nextChunk++;
+  if (job->nextChunk == job->chunkCount) UnlinkJob(job);
+  return chunk;
+}
+
+void RunChunk(Job* job, std::uint32_t chunk, std::unique_lock<std::mutex>& guard) {
+  guard.unlock();
+  DescribeRange(job->page, job->fd, chunk * kChunkEntries, ChunkEnd(*job, chunk));
+  guard.lock();
+  if (++job->doneChunks == job->chunkCount) NotifyProgress();
+}
+
+// Describes every entry of page; a large batch is shared with idle threads.
+// Called and returns with the lock released.
+void Describe(Page* page, int fd, std::unique_lock<std::mutex>& guard) {
+  Shared& s = S();
+  if (page->count < 2 * kChunkEntries) {
+    DescribeRange(page, fd, 0, page->count);
+    return;
+  }
+  guard.lock();
+  if (s.workersStarted == 0) {
+    guard.unlock();
+    DescribeRange(page, fd, 0, page->count);
+    return;
+  }
+  Job job{nullptr, nullptr, page, fd, (page->count + kChunkEntries - 1) / kChunkEntries, 0, 0};
+  job.prev = s.jobsTail;
+  (s.jobsTail != nullptr ? s.jobsTail->next : s.jobsHead) = &job;
+  s.jobsTail = &job;
+  WakeWorkers();
+  while (job.doneChunks < job.chunkCount) {
+    // Its own chunks first, then any other batch's, then wait for the last ones.
+    Job* from = job.nextChunk < job.chunkCount ? &job : s.jobsHead;
+    if (from != nullptr) {
+      RunChunk(from, ClaimChunk(from), guard);
+      continue;
+    }
+    ++s.progressWaiters;
+    s.progress.wait(guard);
+    --s.progressWaiters;
+  }
+  guard.unlock();
+}
+
+// Ends the page before the first entry whose refusal ends the listing, and
+// answers its error; 0 when there is none.
+DWORD CutAtRefusal(Page* page) {
+  const Entry* entries = Entries(page);
+  for (std::uint32_t i = 0; i < page->count; ++i) {
+    if (entries[i].attributes == kRefused) {
+      page->count = i;
+      return entries[i].reparseTag;
+    }
+  }
+  return 0;
+}
+
+bool IsEntered(const Entry& entry, const char* name) {
+  if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsDotOrDotDot(name)) return false;
+  return (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+         !IsReparseTagNameSurrogate(entry.reparseTag);
+}
+
+// The subdirectories the walk will enter, chained by next, in the page's
+// order. Answers false, with nothing made, when memory is short.
+bool MakeChildren(Page* page, Node*& children) {
+  children = nullptr;
+  Node* last = nullptr;
+  const Entry* entries = Entries(page);
+  const char* names = Names(page);
+  for (std::uint32_t i = 0; i < page->count; ++i) {
+    const char* name = names + entries[i].nameOffset;
+    if (!IsEntered(entries[i], name)) continue;
+    Node* child = NewNode(name, entries[i].nameLength);
+    if (child != nullptr) {
+      child->inode = entries[i].inode;
+      child->changed = entries[i].changed;
+    }
+    if (child == nullptr) {
+      while (children != nullptr) {
+        Node* next = children->next;
+        ::operator delete(children);
+        children = next;
+      }
+      return false;
+    }
+    (last != nullptr ? last->next : children) = child;
+    last = child;
+  }
+  return true;
+}
+
+// Opens a subdirectory for reading ahead: never through a link, never onto
+// another mount. -1 with errno set when it cannot, or must not.
+int OpenAhead(int parentFd, const char* name) {
+  static std::atomic<bool> noOpenat2{false};
+  if (!noOpenat2.load(std::memory_order_relaxed)) {
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = kListFlags | O_NOFOLLOW;
+    how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = system_calls::OpenAt2(parentFd, name, &how);
+    if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+    noOpenat2.store(true, std::memory_order_relaxed);
+  }
+  const int fd = system_calls::OpenAt(parentFd, name, kListFlags | O_NOFOLLOW);
+  if (fd < 0) return fd;
+  struct statx status;
+  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE, &status) != 0 ||
+      ((status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+       (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0)) {
+    ::close(fd);
+    errno = EXDEV;
+    return -1;
+  }
+  return fd;
+}
+
+// Whether a worker must leave the directory to the walk's own thread.
+bool LeftInLine(int error) {
+  return error == EMFILE || error == ENFILE || error == EXDEV || error == ELOOP ||
+         error == ENOSYS || error == EAGAIN;
+}
+
+bool MayReadOn(const Node& node) {
+  if (node.state != State::kOpen) return false;
+  if (node.pageCount == 0) return true;  // the walk may be waiting for it
+  const std::size_t ahead = node.searched ? kPagesAheadInWalk : kPagesAheadOfWalk;
+  return node.pageCount < ahead && S().heldBytes < kWindowBytes;
+}
+
+bool MayOpenAhead(const Node& node) {
+  const Shared& s = S();
+  return node.state == State::kUnstarted && s.engaged && node.parent->fd >= 0 &&
+         s.heldDescriptors < s.descriptorBudget && s.startedAhead < kWindowDirectories &&
+         s.heldBytes < kWindowBytes;
+}
+
+struct Task {
+  Job* job = nullptr;  // a chunk of this job
+  std::uint32_t chunk = 0;
+  Node* node = nullptr;  // or the next batch of this directory, opening it first if need be
+};
+
+// The most urgent work: chunks of a shared batch, then the directory the
+// caller waits for, then those searches hold, then the ones foretold, in the
+// walk's order and inside the window.
+Task PickTask(Node* preferred) {
+  Shared& s = S();
+  Task task;
+  if (s.pausing) return task;
+  if (s.jobsHead != nullptr) {
+    task.job = s.jobsHead;
+    task.chunk = ClaimChunk(task.job);
+    return task;
+  }
+  Node* chosen = nullptr;
+  if (preferred != nullptr && MayReadOn(*preferred)) chosen = preferred;
+  for (Node* node = s.walking; chosen == nullptr && node != nullptr; node = node->walkNext) {
+    if (MayReadOn(*node)) chosen = node;
+  }
+  std::size_t position = 0;
+  for (Node* node = s.head; chosen == nullptr && node != nullptr; node = node->next) {
+    if (node->isMarker) continue;
+    if (++position > kWindowDirectories) break;
+    if (MayReadOn(*node)) chosen = node;
+    if (MayOpenAhead(*node)) {
+      chosen = node;
+      ++s.startedAhead;
+      ++s.heldDescriptors;  // taken now, given back if the open fails
+    }
+  }
+  if (chosen != nullptr) {
+    chosen->state = State::kBusy;
+    ++chosen->references;
+    task.node = chosen;
+  }
+  return task;
+}
+
+// Hands a batch to the node, with the subdirectories it names.
+void Publish(Node* node, Page* page, Node* children, Deferred& deferred) {
+  Shared& s = S();
+  page->next = nullptr;
+  (node->lastPage != nullptr ? node->lastPage->next : node->firstPage) = page;
+  node->lastPage = page;
+  ++node->pageCount;
+  s.heldBytes += page->bytes;
+  if (!(node->predicts && node->marker != nullptr)) {
+    while (children != nullptr) {
+      Node* next = children->next;
+      deferred.Free(children);
+      children = next;
+    }
+  }
+  bool any = false;
+  while (children != nullptr) {
+    Node* child = children;
+    children = children->next;
+    child->parent = node;
+    child->holdsParent = true;
+    child->countedByParent = true;
+    child->session = node->session;
+    child->references = 1;  // the list's
+    ++node->session->references;
+    ++node->references;
+    ++node->unopenedChildren;
+    LinkBefore(child, node->marker);
+    any = true;
+  }
+  if (any) WakeWorkers();
+  NotifyProgress();
+}
+
+void Run(const Task& task, std::unique_lock<std::mutex>& guard, char* scratch);
+
+// Reads batches of node until its end, the window, or more urgent work stops
+// it. Entered and left with the lock held.
+void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
+  Shared& s = S();
+  Deferred deferred;
+  if (node->fd < 0) {
+    const int parentFd = node->parent->fd;  // kept open while this child counts in it
+    guard.unlock();
+    const int fd = OpenAhead(parentFd, node->Name());
+    const int openError = errno;
+    guard.lock();
+    Uncount(node, deferred);
+    LetGoOfParentIfDone(node, deferred);
+    if (fd < 0) {
+      --s.heldDescriptors;
+      if (LeftInLine(openError)) {
+        node->state = State::kInLine;
+        if (node->inList) --s.startedAhead;
+        NotifyProgress();
+      } else {
+        EndNode(node, ErrorFromOpening(openError), deferred);
+      }
+      return;
+    }
+    node->fd = fd;
+    node->openedAt = Now();
+    if (node->inList || (node->searched && !node->detached)) {
+      Node* marker = NewNode("", 0);
+      if (marker != nullptr) {
+        marker->isMarker = true;
+        marker->parent = node;
+        marker->state = State::kEnded;
+        node->marker = marker;
+        node->predicts = true;
+        LinkBefore(marker, node->inList ? node->next : s.head);
+      } else {
+        node->predicts = false;  // its subdirectories are then read in line
+      }
+    }
+  }
+  for (;;) {
+    if (!node->inList && !node->searched) {
+      // Nobody will ask for it any more.
+      EndNode(node, ERROR_NO_MORE_FILES, deferred);
+      return;
+    }
+    const int fd = node->fd;
+    const bool predicts = node->predicts;
+    Session* session = node->session;
+    guard.unlock();
+    deferred.Run();
+    const ssize_t length = system_calls::GetDents64(fd, scratch, kBatchSize);
+    const int readError = errno;
+    Page* page = nullptr;
+    Node* children = nullptr;
+    bool childrenMade = true;
+    DWORD refusal = 0;
+    if (length > 0) {
+      page = BuildPage(scratch, static_cast<std::size_t>(length), *session);
+      if (page != nullptr) {
+        Describe(page, fd, guard);
+        refusal = CutAtRefusal(page);
+        if (predicts) childrenMade = MakeChildren(page, children);
+      }
+    }
+    guard.lock();
+    if (length <= 0) {
+      EndNode(node,
+              length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(readError, ERROR_PATH_NOT_FOUND),
+              deferred);
+      return;
+    }
+    if (page == nullptr) {
+      EndNode(node, ERROR_NOT_ENOUGH_MEMORY, deferred);
+      return;
+    }
+    if (!childrenMade) {
+      // The walk will ask for them all the same, and they are read in line.
+      node->predicts = false;
+      DropMarker(node, deferred);
+    }
+    Publish(node, page, children, deferred);
+    if (refusal != 0) {
+      EndNode(node, refusal, deferred);
+      return;
+    }
+    // Read on while nothing more urgent waits and the window has room.
+    node->state = State::kOpen;
+    if (s.jobsHead != nullptr || s.pausing || !MayReadOn(*node)) return;
+    node->state = State::kBusy;
+  }
+}
+
+void Run(const Task& task, std::unique_lock<std::mutex>& guard, char* scratch) {
+  Shared& s = S();
+  ++s.running;
+  if (task.job != nullptr) {
+    RunChunk(task.job, task.chunk, guard);
+  } else {
+    RunRead(task.node, guard, scratch);
+    Deferred deferred;
+    Release(task.node, deferred);
+    guard.unlock();
+    deferred.Run();
+    guard.lock();
+  }
+  if (--s.running == 0 && s.pausing) NotifyProgress();
+}
+
+void* WorkerMain(void*) {
+  alignas(struct dirent64) char scratch[kBatchSize];
+  Shared& s = S();
+  std::unique_lock<std::mutex> guard(s.lock);
+  while (!s.stopping) {
+    const Task task = PickTask(nullptr);
+    if (task.job == nullptr && task.node == nullptr) {
+      ++s.idleWorkers;
+      s.work.wait(guard);
+      --s.idleWorkers;
+      continue;
+    }
+    Run(task, guard, scratch);
+  }
+  return nullptr;
+}
+
+// At exit, the workers end their tasks and leave, and are joined, so that
+// nothing of theirs outlives the process's own clean-up.
+void StopWorkers() {
+  Shared& s = S();
+  unsigned started = 0;
+  {
+    const std::lock_guard<std::mutex> guard(s.lock);
+    s.stopping = true;
+    s.work.notify_all();
+    started = s.workersStarted;
+  }
+  for (unsigned i = 0; i < started; ++i) ::pthread_join(s.workers[i], nullptr);
+}
+
+void StartWorkers() {
+  // A worker's frames are few, besides its batch: its stack must not depend
+  // on the stack limit the process started with.
+  constexpr std::size_t kWorkerStack = kBatchSize + 256 * 1024;
+  Shared& s = S();
+  while (s.workersStarted + 1 < s.threads) {
+    pthread_attr_t attributes;
+    const bool started =
+        ::pthread_attr_init(&attributes) == 0 &&
+        ::pthread_attr_setstacksize(&attributes, kWorkerStack) == 0 &&
+        ::pthread_create(&s.workers[s.workersStarted], &attributes, WorkerMain, nullptr) == 0;
+    ::pthread_attr_destroy(&attributes);
+    if (!started) {
+      s.threads = s.workersStarted + 1;  // the walk goes on with those it has
+      return;
+    }
+    ++s.workersStarted;
+  }
+}
+
+// A fork waits for every task to end, so that the child's copy of the shared
+// state holds no half-done work; the child starts its own workers.
+void BeforeFork() {
+  Shared& s = S();
+  s.lock.lock();
+  s.pausing = true;
+  while (s.running > 0) {
+    std::unique_lock<std::mutex> guard(s.lock, std::adopt_lock);
+    ++s.progressWaiters;
+    s.progress.wait(guard);
+    --s.progressWaiters;
+    guard.release();
+  }
+}
+
+void AfterForkInParent() {
+  Shared& s = S();
+  s.pausing = false;
+  s.lock.unlock();
+  s.work.notify_all();
+}
+
+void AfterForkInChild() {
+  Shared& s = S();
+  new (&s.lock) std::mutex();
+  new (&s.work) std::condition_variable();
+  new (&s.progress) std::condition_variable();
+  s.pausing = false;
+  s.workersStarted = 0;  // the parent's are not the child's to join
+  s.idleWorkers = 0;
+  s.progressWaiters = 0;
+  s.threads = WalkThreads();
+}
+
+bool Configure() {
+  const unsigned threads = WalkThreads();
+  if (threads <= 1) return false;
+  Shared* s = new (sharedStorage) Shared();
+  s->threads = threads;
+  ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
+  std::atexit(StopWorkers);
+  return true;
+}
+
+// Remembers the path of the directory the walk asked for; null path: only
+// its first keep characters stay, the rest is appended from path + keep.
+void RememberPath(const char* path, std::size_t keep, std::size_t length) {
+  Shared& s = S();
+  if (length + 1 > s.currentCapacity) {
+    const std::size_t capacity = (length + 1) * 2;
+    char* grown = static_cast<char*>(::operator new(capacity, std::nothrow));
+    if (grown == nullptr) {
+      s.pathKnown = false;  // nothing more is foretold: every directory is read as asked
+      return;
+    }
+    if (keep > 0) std::memcpy(grown, s.currentPath, keep);
+    ::operator delete(s.currentPath);
+    s.currentPath = grown;
+    s.currentCapacity = capacity;
+  }
+  std::memcpy(s.currentPath + keep, path + keep, length - keep);
+  s.currentPath[length] = '\0';
+  s.currentLength = length;
+  s.pathKnown = true;
+}
+
+// The directory the walk was foretold to ask for next, if directory is its
+// path and pattern the one its parent was asked with; taken out of the list.
+Node* TakeForetold(const char* directory, std::size_t length, const char* pattern,
+                   std::size_t patternLength) {
+  Shared& s = S();
+  Node* node = s.head;
+  while (node != nullptr && node->isMarker) node = node->next;
+  if (node == nullptr || !s.pathKnown) return nullptr;
+  const Node* parent = node->parent;
+  const std::size_t parentLength = parent->pathLength;
+  const Session& session = *node->session;
+  if (length != parentLength + 1 + node->nameLength || parentLength > s.currentLength ||
+      directory[parentLength] != '/' || session.patternLength != patternLength ||
+      std::memcmp(session.pattern, pattern, patternLength) != 0 ||
+      std::memcmp(directory + parentLength + 1, node->Name(), node->nameLength) != 0 ||
+      std::memcmp(directory, s.currentPath, parentLength) != 0) {
+    return nullptr;
+  }
+  Unlink(node);
+  if (IsStarted(*node)) --s.startedAhead;
+  node->searched = true;
+  node->pathLength = length;
+  LinkWalking(node);
+  RememberPath(directory, parentLength, length);
+  s.engaged = true;
+  return node;
+}
+
+// Opens, on the caller's thread and as the walk without read-ahead would, a
+// directory the workers did not.
+void OpenInLine(Node* node, const char* directory, std::size_t length,
+                std::unique_lock<std::mutex>& guard, Deferred& deferred) {
+  Shared& s = S();
+  node->state = State::kBusy;
+  const int parentFd = node->parent->fd;
+  guard.unlock();
+  const int fd = parentFd >= 0 ? system_calls::OpenAt(parentFd, node->Name(), kListFlags)
+                               : OpenDirectory(AT_FDCWD, directory, length);
+  const int openError = errno;
+  guard.lock();
+  Uncount(node, deferred);
+  LetGoOfParentIfDone(node, deferred);
+  if (fd < 0) {
+    EndNode(node, ErrorFromOpening(openError), deferred);
+    return;
+  }
+  node->fd = fd;
+  ++s.heldDescriptors;
+  node->state = State::kOpen;
+  Node* marker = NewNode("", 0);
+  if (marker == nullptr) {
+    node->predicts = false;
+    return;
+  }
+  marker->isMarker = true;
+  marker->parent = node;
+  marker->state = State::kEnded;
+  node->marker = marker;
+  node->predicts = true;
+  LinkBefore(marker, s.head);
+}
+
+void FinishSearch(Node* node, Deferred& deferred) {
+  node->searched = false;
+  UnlinkWalking(node);
+  Release(node, deferred);
+}
+
+void FillRecord(const Entry& entry, const char* name, WIN32_FIND_DATAA& record) {
+  record.dwFileAttributes = entry.attributes;
+  record.dwReserved0 = entry.reparseTag;
+  record.nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
+  record.nFileSizeLow = static_cast<DWORD>(entry.size);
+  record.ftCreationTime = entry.creation;
+  record.ftLastAccessTime = entry.access;
+  record.ftLastWriteTime = entry.write;
+  std::memcpy(record.cFileName, name, entry.nameLength + 1u);
+  record.dwReserved1 = 0;
+  record.cAlternateFileName[0] = '\0';
+}
+
+}  // namespace
+
+bool Enabled() {
+  static const bool enabled = Configure();
+  return enabled;
+}
+
+bool Begin(const char* directory, std::size_t length, const char* pattern,
+           std::size_t patternLength, Cursor& cursor, DWORD& error) {
+  Shared& s = S();
+  Deferred deferred;
+  std::unique_lock<std::mutex> guard(s.lock);
+  StartWorkers();
+  const bool engaging = !s.engaged;
+  Node* node = TakeForetold(directory, length, pattern, patternLength);
+  if (node != nullptr && node->openedAt != 0 && Now() - node->openedAt > kFreshNanoseconds) {
+    const std::uint64_t inode = node->inode;
+    const std::int64_t changed = node->changed;
+    guard.unlock();
+    const bool same = StillTheSame(directory, length, inode, changed);
+    guard.lock();
+    if (!same) {
+      // Read again as it is now, and foretold anew from it.
+      FinishSearch(node, deferred);
+      node = nullptr;
+    }
+  }
+  if (node != nullptr) {
+    if (node->state == State::kUnstarted || node->state == State::kInLine) {
+      ++node->references;
+      OpenInLine(node, directory, length, guard, deferred);
+      Release(node, deferred);  // cannot be the last: the search holds it
+    }
+    LetGoOfParentIfDone(node, deferred);
+    // The list's reference becomes the search's.
+    cursor.node = node;
+    if (engaging) {
+      WakeWorkers();
+    } else {
+      WakeWorkersIfRoomy();
+    }
+    return true;
+  }
+
+  // Not foretold: read as it comes, and foretell from here on.
+  DropPredictions(deferred);
+  s.descriptorBudget = ReadAheadDescriptors();
+  guard.unlock();
+  deferred.Run();
+  const int fd =
+      length == 0 ? OpenDirectory(AT_FDCWD, "/", 1) : OpenDirectory(AT_FDCWD, directory, length);
+  if (fd < 0) {
+    error = ErrorFromOpening(errno);
+    return false;
+  }
+  Session* session = static_cast<Session*>(::operator new(sizeof(Session), std::nothrow));
+  node = session != nullptr ? NewNode("", 0) : nullptr;
+  if (node == nullptr) {
+    ::operator delete(session);
+    ::close(fd);
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    return false;
+  }
+  session->references = 1;
+  session->everyName = MatchesEveryName(pattern, patternLength);
+  session->patternLength = patternLength;
+  std::memcpy(session->pattern, pattern, patternLength);
+  session->pattern[patternLength] = '\0';
+  node->session = session;
+  node->fd = fd;
+  node->state = State::kOpen;
+  node->references = 1;  // the search's
+  node->searched = true;
+  node->pathLength = length;
+  guard.lock();
+  ++s.heldDescriptors;
+  LinkWalking(node);
+  RememberPath(directory, 0, length);
+  Node* marker = NewNode("", 0);
+  if (marker != nullptr) {
+    marker->isMarker = true;
+    marker->parent = node;
+    marker->state = State::kEnded;
+    node->marker = marker;
+    node->predicts = true;
+    LinkBefore(marker, s.head);
+  }
+  cursor.node = node;
+  WakeWorkers();
+  return true;
+}
+
+void Settle() {
+  if (!Enabled()) return;
+  Shared& s = S();
+  Deferred deferred;
+  std::unique_lock<std::mutex> guard(s.lock);
+  DropPredictions(deferred);
+  s.pausing = true;  // nothing new is picked meanwhile
+  while (s.running > 0) {
+    ++s.progressWaiters;
+    s.progress.wait(guard);
+    --s.progressWaiters;
+  }
+  s.pausing = false;
+  WakeWorkers();
+}
+
+bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
+  Shared& s = S();
+  for (;;) {
+    if (cursor.page != nullptr) {
+      const Entry* entries = Entries(cursor.page);
+      const char* names = Names(cursor.page);
+      while (cursor.index < cursor.page->count) {
+        const Entry& entry = entries[cursor.index++];
+        if (entry.attributes == 0) continue;
+        const char* name = names + entry.nameOffset;
+        if (IsDotOrDotDot(name)) {
+          cursor.heldDots |= name[1] == '\0' ? kHeldDot : kHeldDotDot;
+          continue;
+        }
+        FillRecord(entry, name, record);
+        return true;
+      }
+      Deferred deferred;
+      const std::lock_guard<std::mutex> guard(s.lock);
+      s.heldBytes -= cursor.page->bytes;
+      cursor.page->next = nullptr;
+      deferred.FreePages(cursor.page);
+      cursor.page = nullptr;
+      WakeWorkersIfRoomy();
+    }
+    if (cursor.node == nullptr) {
+      if (cursor.heldDots != 0) {
+        HandOutHeldDot(cursor.heldDots, record);
+        return true;
+      }
+      error = ERROR_NO_MORE_FILES;
+      return false;
+    }
+    Deferred deferred;
+    std::unique_lock<std::mutex> guard(s.lock);
+    Node* node = cursor.node;
+    for (;;) {
+      if (node->firstPage != nullptr) {
+        cursor.page = node->firstPage;
+        node->firstPage = cursor.page->next;
+        if (node->firstPage == nullptr) node->lastPage = nullptr;
+        --node->pageCount;
+        cursor.index = 0;
+        WakeWorkersIfRoomy();
+        break;
+      }
+      if (node->state == State::kEnded) {
+        error = node->endError;
+        FinishSearch(node, deferred);
+        cursor.node = nullptr;
+        if (error != ERROR_NO_MORE_FILES) {
+          cursor.heldDots = 0;  // a listing cut short ends with its error
+          return false;
+        }
+        if (cursor.heldDots == 0) return false;
+        HandOutHeldDot(cursor.heldDots, record);
+        return true;
+      }
+      const Task task = PickTask(node);
+      if (task.job != nullptr || task.node != nullptr) {
+        Run(task, guard, cursor.scratch);
+        continue;
+      }
+      ++s.progressWaiters;
+      s.progress.wait(guard);
+      --s.progressWaiters;
+    }
+  }
+}
+
+void End(Cursor& cursor) {
+  Shared& s = S();
+  Deferred deferred;
+  const std::lock_guard<std::mutex> guard(s.lock);
+  if (cursor.page != nullptr) {
+    s.heldBytes -= cursor.page->bytes;
+    cursor.page->next = nullptr;
+    deferred.FreePages(cursor.page);
+    cursor.page = nullptr;
+  }
+  if (cursor.node != nullptr) {
+    FinishSearch(cursor.node, deferred);
+    cursor.node = nullptr;
+  }
+}
+
+}  // namespace read_ahead

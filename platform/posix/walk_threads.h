@@ -1,0 +1,19 @@
+// How many threads the directory walk may use, and how many descriptors its
+// read-ahead may hold.
+#pragma once
+
+#include <cstddef>
+
+// The most threads a walk uses, whatever it is asked for.
+inline constexpr unsigned kMaxWalkThreads = 64;
+
+// The threads that make the walk's system calls, the caller's included: the
+// number in PACKHOUND_THREADS when it is one from 1 to kMaxWalkThreads,
+// otherwise the cores the process may run on. 1 is the walk on the caller's
+// thread alone.
+unsigned WalkThreads();
+
+// The descriptors the read-ahead may hold open at once: a quarter of the
+// process's limit, so that the walk on the caller's thread and the rest of
+// the process keep the other three.
+std::size_t ReadAheadDescriptors();

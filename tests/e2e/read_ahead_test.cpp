@@ -1,0 +1,229 @@
+// The walk gives the same bytes whatever number of threads reads ahead of
+// it: random trees of several shapes searched with PACKHOUND_THREADS=1 (the
+// walk on one thread) and with 2, 4 and 16 threads give the same standard
+// output, standard error and exit status. The one-thread run is itself
+// checked against the files the tree was built with.
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/support/output_lines.h"
+#include "tests/support/temp_tree.h"
+#include "tests/support/tool_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class Shape { kNested, kWide, kDeep, kLinks, kRights, kMounts };
+
+// Builds a random tree under root and keeps the paths the search must list
+// (as "./relative") with -su: every file not below a link, a mount point or
+// a directory the user lacks rights to.
+class RandomTree {
+ public:
+  RandomTree(const fs::path& root, Shape shape, unsigned seed) : random(seed), top(root) {
+    switch (shape) {
+      case Shape::kNested:
+        Grow(".", 0, 6, 5, 12);
+        break;
+      case Shape::kWide:
+        // More entries than one batch holds, and enough to share out their statx calls.
+        for (int i = 0; i < 2500; ++i)
+          File(".", "wide-" + std::string(50, 'n') + std::to_string(i));
+        for (int i = 0; i < 300; ++i) {
+          const std::string directory = "./d" + std::to_string(i);
+          Directory(".", directory.substr(2));
+          Grow(directory, 5, 6, 1, 3);
+        }
+        break;
+      case Shape::kDeep: {
+        std::string path = ".";
+        for (int level = 0; level < 250; ++level) {
+          if (Chance(3)) Grow(path, 4, 6, 2, 3);  // side branches along the way
+          Directory(path, "v");
+          path += "/v";
+          if (Chance(2)) File(path, "f");
+        }
+        break;
+      }
+      case Shape::kLinks:
+        Grow(".", 0, 5, 4, 8);
+        for (const std::string& directory : std::vector<std::string>(directories)) {
+          if (!Chance(3)) continue;
+          Link(directory, "up", "..");
+          Link(directory, "self", ".");
+          Link(directory, "dangling", "nowhere");  // listed: it leads to no directory
+          reachable.push_back(directory + "/dangling");
+          if (reachable.empty()) continue;
+          // A link to a file is listed as a file; one to a directory is never entered.
+          Link(directory, "tofile", (top / reachable.front()).string());
+          reachable.push_back(directory + "/tofile");
+        }
+        break;
+      case Shape::kRights:
+        Grow(".", 0, 5, 4, 8);
+        Restrict(0);     // neither listed nor searched
+        Restrict(0444);  // listed, not searched
+        Restrict(0111);  // searched, not listed
+        break;
+      case Shape::kMounts:
+        Grow(".", 0, 4, 4, 6);
+        Directory(".", "mounted");
+        if (::mount("packhound-test", (top / "mounted").c_str(), "tmpfs", 0, "size=1m") != 0) {
+          return;
+        }
+        mountPoint = (top / "mounted").string();
+        for (int i = 0; i < 5; ++i)
+          fs::create_directories(top / "mounted" / "m" / std::to_string(i));
+        TouchOutside("mounted/m/1/inside");
+        break;
+    }
+  }
+
+  ~RandomTree() {
+    if (!mountPoint.empty()) ::umount2(mountPoint.c_str(), MNT_DETACH);
+    // Give the rights back, so that the tree can be removed.
+    for (const std::string& directory : restricted) ::chmod((top / directory).c_str(), 0755);
+  }
+
+  bool Mounted() const { return !mountPoint.empty(); }
+  std::vector<std::string> Reachable() const { return SortedLines(reachable); }
+
+ private:
+  bool Chance(int oneIn) { return std::uniform_int_distribution<int>(1, oneIn)(random) == 1; }
+  int Upto(int most) { return std::uniform_int_distribution<int>(0, most)(random); }
+
+  void File(const std::string& directory, const std::string& name) {
+    TouchOutside(directory + "/" + name);
+    reachable.push_back(directory + "/" + name);
+  }
+  void TouchOutside(const std::string& relative) {
+    const fs::path path = top / relative;
+    FILE* file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr) << path;
+    std::fclose(file);
+  }
+  void Directory(const std::string& directory, const std::string& name) {
+    fs::create_directory(top / directory / name);
+    directories.push_back(directory + "/" + name);
+  }
+  void Link(const std::string& directory, const std::string& name, const std::string& target) {
+    fs::create_symlink(target, top / directory / name);
+  }
+
+  // Files and subdirectories, each level's count drawn at random.
+  void Grow(const std::string& directory, int depth, int maxDepth, int maxDirectories,
+            int maxFiles) {
+    for (int i = Upto(maxFiles); i > 0; --i) {
+      const std::string name = "f" + std::to_string(Upto(99999));
+      if (!fs::exists(top / directory / name)) File(directory, name);
+    }
+    if (depth >= maxDepth) return;
+    for (int i = Upto(maxDirectories); i > 0; --i) {
+      const std::string name = "d" + std::to_string(Upto(99999));
+      if (fs::exists(top / directory / name)) continue;
+      Directory(directory, name);
+      Grow(directory + "/" + name, depth + 1, maxDepth, maxDirectories, maxFiles);
+    }
+  }
+
+  // Takes rights away from a random directory, whose files are then not listed.
+  void Restrict(mode_t mode) {
+    if (directories.empty()) return;
+    const std::string chosen = directories[Upto(static_cast<int>(directories.size()) - 1)];
+    for (const std::string& directory : restricted) {
+      if (chosen.rfind(directory + "/", 0) == 0 || directory.rfind(chosen + "/", 0) == 0) return;
+    }
+    ::chmod((top / chosen).c_str(), mode);
+    restricted.push_back(chosen);
+    std::erase_if(reachable,
+                  [&](const std::string& file) { return file.rfind(chosen + "/", 0) == 0; });
+  }
+
+  std::mt19937 random;
+  fs::path top;
+  std::vector<std::string> reachable;
+  std::vector<std::string> directories;
+  std::vector<std::string> restricted;
+  std::string mountPoint;
+};
+
+class ReadAheadTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    // Another user must be able to run the tool, wherever the build lives.
+    const fs::path tool = toolFolder / "packhound";
+    fs::copy_file(PACKHOUND_PATH, tool);
+    ::chmod(toolFolder.Root().c_str(), 0755);
+    toolPath = tool.string();
+    ::chmod(tree.Root().c_str(), 0755);
+  }
+
+  ProcessResult Run(const std::vector<std::string>& arguments, unsigned threads) {
+    ToolLaunch launch;
+    // As an ordinary user, for whom rights count.
+    launch.launcher = AsNobody();
+    launch.launcher.insert(launch.launcher.end(),
+                           {"/usr/bin/env", "PACKHOUND_THREADS=" + std::to_string(threads)});
+    return RunTool(toolPath, arguments, tree.Root().string(), launch);
+  }
+
+  TempTree toolFolder;
+  TempTree tree;
+  std::string toolPath;
+};
+
+TEST_F(ReadAheadTest, EveryThreadCountGivesTheBytesOfTheWalkOnOneThread) {
+  const struct {
+    const char* name;
+    Shape shape;
+    unsigned seed;
+  } rows[] = {
+      {"nested", Shape::kNested, 1},      {"nested, other seed", Shape::kNested, 2},
+      {"wide", Shape::kWide, 3},          {"deep", Shape::kDeep, 4},
+      {"links", Shape::kLinks, 5},        {"rights", Shape::kRights, 6},
+      {"mount point", Shape::kMounts, 7},
+  };
+  const std::vector<std::vector<std::string>> optionSets = {
+      {"-su", "-nh"}, {"-su", "-nr"}, {"-so"}, {"-fp", "-su", "-ns"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove_all(tree.Root());
+    fs::create_directory(tree.Root());
+    ::chmod(tree.Root().c_str(), 0755);
+    const RandomTree built(tree.Root(), row.shape, row.seed);
+    if (row.shape == Shape::kMounts && !built.Mounted()) {
+      std::printf("%s: skipped, no file system can be mounted here\n", row.name);
+      continue;
+    }
+
+    for (const std::vector<std::string>& options : optionSets) {
+      SCOPED_TRACE(options.front() + " " + options.back());
+      const ProcessResult one = Run(options, 1);
+      if (options == optionSets.front()) {
+        // The reference itself: every file reachable, each once.
+        std::vector<std::string> listed = OutputLines(one.out);
+        ASSERT_FALSE(listed.empty());
+        listed.pop_back();  // the summary
+        EXPECT_EQ(SortedLines(listed), built.Reachable());
+      }
+      for (const unsigned threads : {2u, 4u, 16u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        const ProcessResult many = Run(options, threads);
+        EXPECT_TRUE(many.out == one.out) << many.out.substr(0, 2000);
+        EXPECT_EQ(many.err, one.err);
+        EXPECT_EQ(many.exitStatus, one.exitStatus);
+      }
+    }
+  }
+}
+
+}  // namespace
