@@ -78,12 +78,16 @@ int Search(int argc, char* argv[]) {
     FatalError("-so and -ns options are mutually exclusive", -1);
   searchTally.listFiles = !flags.summaryOnly;
 
-  // Lives as long as the search that starts from it.
-  CString fullPath;
-  if (flags.fullPath && MakeFullPath(startPath, fullPath)) startPath = fullPath;
-
   DWORD error = 0;
-  if (!SearchFrom(startPath, flags, error)) CannotSearch(scan.startPath, error);
+  bool searched;
+  {
+    // Lives as long as the search that starts from it, and no longer: the
+    // process ends on a fatal error without unwinding, and would leave it.
+    CString fullPath;
+    if (flags.fullPath && MakeFullPath(startPath, fullPath)) startPath = fullPath;
+    searched = SearchFrom(startPath, flags, error);
+  }
+  if (!searched) CannotSearch(scan.startPath, error);
   return searchTally.foundCount;
 }
 
