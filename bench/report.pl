@@ -52,11 +52,11 @@ sub median_time {
 # The median over the rounds of a's time over b's in the same round; b may
 # name several commands, of which each round takes the fastest.
 sub ratio {
-  my ($set, $a, @b) = @_;
+  my ($set, $numerator, @denominators) = @_;
   return median(map {
     my $round = $_;
-    my ($fastest) = sort { $a <=> $b } map { $round->{$_} } @b;
-    $round->{$a} / $fastest
+    my ($fastest) = sort { $a <=> $b } map { $round->{$_} } @denominators;
+    $round->{$numerator} / $fastest
   } @{ $set->{rounds} });
 }
 

@@ -689,6 +689,25 @@ TEST(FindFilesTest, AnyCallOfAWalkFailingForWantOfMemoryEndsItAsOutOfMemory) {
   }
 }
 
+// The read-ahead starts only once the walk has asked for a subdirectory: a
+// walk that does not recurse opens nothing below where it starts, however
+// long the workers are given.
+TEST(FindFilesTest, AWalkThatDoesNotRecurseOpensNothingBelowItsStart) {
+  FindTree tree;
+  for (int i = 0; i < 20; ++i) {
+    tree.Dir("d" + std::to_string(i));
+    tree.File("d" + std::to_string(i) + "/f");
+  }
+  tree.File("top");
+  read_ahead::Settle();
+  const system_calls::ScopedFailure counting(system_calls::Call::kOpenAt, 1000000, ENOMEM);
+  EXPECT_EQ(ExaminedBelow(tree.Path(), NoRecursion), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(system_calls::CallsMade(system_calls::Call::kOpenAt), 1u) << "opened below the start";
+  EXPECT_EQ(ExaminedBelow(tree.Path(), QueuedRecursion), 21u);
+  EXPECT_EQ(system_calls::CallsMade(system_calls::Call::kOpenAt), 22u);
+}
+
 // A directory that could not be opened ahead for want of descriptors is
 // opened when the walk asks for it, as it would be on one thread: the
 // shortage a worker met is not the directory's error. Every open fails while
