@@ -393,32 +393,10 @@ void DropPredictions(Deferred& deferred) {
 
 // ---- Reading --------------------------------------------------------------
 
-// A batch's entries that the pattern takes and whose names fit a record, in
-// one allocation; null when memory is short.
-Page* BuildPage(const char* batch, std::size_t length, const Session& session) {
-  std::uint32_t count = 0;
-  std::size_t nameBytes = 0;
-  for (std::size_t offset = 0; offset < length;) {
-    const auto* entry = reinterpret_cast<const struct dirent64*>(batch + offset);
-    offset += entry->d_reclen;
-    const std::size_t nameRoom = entry->d_reclen - offsetof(struct dirent64, d_name);
-    const std::size_t nameLength = ::strnlen(entry->d_name, nameRoom);
-    if (nameLength > kMaxNameLength) continue;  // left out rather than cut
-    if (!session.everyName &&
-        !MatchesWildcard(session.pattern, session.patternLength, entry->d_name)) {
-      continue;
-    }
-    ++count;
-    nameBytes += nameLength + 1;
-  }
-  const std::size_t bytes = sizeof(Page) + count * sizeof(Entry) + nameBytes;
-  void* raw = ::operator new(bytes, std::nothrow);
-  if (raw == nullptr) return nullptr;
-  Page* page = new (raw) Page{nullptr, bytes, count, count};
-  Entry* entries = Entries(page);
-  char* names = const_cast<char*>(Names(page));
-  std::size_t nameOffset = 0;
-  std::uint32_t index = 0;
+// Calls take(entry, nameLength) for each entry of a batch that the pattern
+// takes and whose name fits a record; a longer name is left out rather than cut.
+template <typename Take>
+void ForEachTakenEntry(const char* batch, std::size_t length, const Session& session, Take take) {
   for (std::size_t offset = 0; offset < length;) {
     const auto* entry = reinterpret_cast<const struct dirent64*>(batch + offset);
     offset += entry->d_reclen;
@@ -429,14 +407,37 @@ Page* BuildPage(const char* batch, std::size_t length, const Session& session) {
         !MatchesWildcard(session.pattern, session.patternLength, entry->d_name)) {
       continue;
     }
-    Entry& described = entries[index++];
-    described.nameOffset = static_cast<std::uint32_t>(nameOffset);
-    described.nameLength = static_cast<std::uint16_t>(nameLength);
-    described.type = entry->d_type;
-    described.attributes = 0;
-    std::memcpy(names + nameOffset, entry->d_name, nameLength + 1);
-    nameOffset += nameLength + 1;
+    take(*entry, nameLength);
   }
+}
+
+// A batch's taken entries in one allocation, measured first; null when
+// memory is short.
+Page* BuildPage(const char* batch, std::size_t length, const Session& session) {
+  std::uint32_t count = 0;
+  std::size_t nameBytes = 0;
+  ForEachTakenEntry(batch, length, session, [&](const struct dirent64&, std::size_t nameLength) {
+    ++count;
+    nameBytes += nameLength + 1;
+  });
+  const std::size_t bytes = sizeof(Page) + count * sizeof(Entry) + nameBytes;
+  void* raw = ::operator new(bytes, std::nothrow);
+  if (raw == nullptr) return nullptr;
+  Page* page = new (raw) Page{nullptr, bytes, count, count};
+  Entry* entries = Entries(page);
+  char* names = const_cast<char*>(Names(page));
+  std::size_t nameOffset = 0;
+  std::uint32_t index = 0;
+  ForEachTakenEntry(batch, length, session,
+                    [&](const struct dirent64& entry, std::size_t nameLength) {
+                      Entry& described = entries[index++];
+                      described.nameOffset = static_cast<std::uint32_t>(nameOffset);
+                      described.nameLength = static_cast<std::uint16_t>(nameLength);
+                      described.type = entry.d_type;
+                      described.attributes = 0;
+                      std::memcpy(names + nameOffset, entry.d_name, nameLength + 1);
+                      nameOffset += nameLength + 1;
+                    });
   return page;
 }
 
