@@ -288,6 +288,20 @@ Node* NewNode(const char* name, std::size_t nameLength) {
   return node;
 }
 
+// Links before `before` the marker after which the subdirectories of node
+// are foretold. When memory is short nothing is foretold from node: its
+// subdirectories are then read in line.
+void PlaceMarker(Node* node, Node* before) {
+  Node* marker = NewNode("", 0);
+  node->predicts = marker != nullptr;
+  if (marker == nullptr) return;
+  marker->isMarker = true;
+  marker->parent = node;
+  marker->state = State::kEnded;
+  node->marker = marker;
+  LinkBefore(marker, before);
+}
+
 void ReleaseSession(Session* session) {
   if (session != nullptr && --session->references == 0) ::operator delete(session);
 }
@@ -753,17 +767,7 @@ void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
     node->fd = fd;
     node->openedAt = Now();
     if (node->inList || (node->searched && !node->detached)) {
-      Node* marker = NewNode("", 0);
-      if (marker != nullptr) {
-        marker->isMarker = true;
-        marker->parent = node;
-        marker->state = State::kEnded;
-        node->marker = marker;
-        node->predicts = true;
-        LinkBefore(marker, node->inList ? node->next : s.head);
-      } else {
-        node->predicts = false;  // its subdirectories are then read in line
-      }
+      PlaceMarker(node, node->inList ? node->next : s.head);
     }
   }
   for (;;) {
@@ -1111,15 +1115,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   ++s.heldDescriptors;
   LinkWalking(node);
   RememberPath(directory, 0, length);
-  Node* marker = NewNode("", 0);
-  if (marker != nullptr) {
-    marker->isMarker = true;
-    marker->parent = node;
-    marker->state = State::kEnded;
-    node->marker = marker;
-    node->predicts = true;
-    LinkBefore(marker, s.head);
-  }
+  PlaceMarker(node, s.head);
   cursor.node = node;
   WakeWorkers();
   return true;
