@@ -554,6 +554,7 @@ void Describe(Page* page, int fd, std::unique_lock<std::mutex>& guard) {
   (s.jobsTail != nullptr ? s.jobsTail->next : s.jobsHead) = &job;
   s.jobsTail = &job;
   WakeWorkers();
+  NotifyProgress();  // a walk waiting for its listing takes chunks too
   while (job.doneChunks < job.chunkCount) {
     // Its own chunks first, then any other batch's, then wait for the last ones.
     Job* from = job.nextChunk < job.chunkCount ? &job : s.jobsHead;
