@@ -1,11 +1,12 @@
 #include "find/compressed_file_finder.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <iostream>
 #include <new>
 
 #include "find/hresult_exception.h"
-#include "find/required_text.h"
 #include "find/search_error.h"
 #include "find/search_tally.h"
 
@@ -19,14 +20,21 @@ CompressedFileFinder::CompressedFileFinder(const char* directoryText, const char
   SetSink(this);
 }
 
+CompressedFileFinder::CompressedFileFinder(const CString& directoryPath, const CString& patternPath)
+    : DirectoryFinder(directoryPath, patternPath),
+      currentDirectory(directory),
+      foundItem(nullptr),
+      startingDirectory(false),
+      searchError(0) {
+  SetSink(this);
+}
+
 CompressedFileFinder::~CompressedFileFinder() = default;
 
 DirectoryFinder* CompressedFileFinder::CreateChild(const char* childDirectory,
                                                    const char* childPattern) {
-  CompressedFileFinder* child =
-      new (std::nothrow) CompressedFileFinder(childDirectory, childPattern);
-  if (child != nullptr) child->startingDirectory = false;
-  return child;
+  return new (std::nothrow)
+      CompressedFileFinder(ChildText(childDirectory), ChildText(childPattern));
 }
 
 bool CompressedFileFinder::FindFirst() {
@@ -93,9 +101,31 @@ void CompressedFileFinder::WriteListingLine(const char* name) {
   std::cout.flush();
 }
 
+// The block only grows, to twice its room at least, and is otherwise
+// reused: going down a deep branch then neither allocates a path per level
+// nor leaves one freed block per level behind in the heap. text may lie in
+// the block itself.
+void CompressedFileFinder::SetCurrentDirectory(const char* text, std::size_t length) {
+  if (length == 0) {
+    currentDirectory = "";
+    return;
+  }
+  if (length > static_cast<std::size_t>(INT_MAX / 2)) ThrowHResultException(E_OUTOFMEMORY);
+  const LONG wanted = static_cast<LONG>(length);
+  const LONG capacity = currentDirectory.GetCapacity();
+  const bool reuse = currentDirectory.GetRefCount() == 1 && wanted <= capacity;
+  CString grown;
+  CString& target = reuse ? currentDirectory : grown;
+  char* chars = target.GetBuffer(wanted > capacity ? std::max(wanted, capacity * 2) : wanted);
+  if (chars == nullptr) ThrowHResultException(E_OUTOFMEMORY);
+  std::memmove(chars, text, length);
+  chars[length] = '\0';
+  target.ReleaseBuffer();
+  if (!reuse) currentDirectory = grown;
+}
+
 bool CompressedFileFinder::OnEnterDirectory(const char* path) {
-  currentDirectory = path;
-  RequireText(currentDirectory, HasText(path));
+  SetCurrentDirectory(path, path != nullptr ? std::strlen(path) : 0);
   return true;
 }
 
@@ -105,18 +135,8 @@ bool CompressedFileFinder::OnEnterDirectory(const char* path) {
 // under its own directory instead of under an empty one, which would name the root.
 bool CompressedFileFinder::OnLeaveDirectory(const char* path) {
   const char* lastSeparator = path != nullptr ? std::strrchr(path, kPathSeparator) : nullptr;
-  if (lastSeparator == nullptr) {
-    currentDirectory = "";
-    return true;
-  }
-  currentDirectory = path;
-  RequireText(currentDirectory, true);
-  // The assignment left an exclusive block at least this long: no allocation.
-  const LONG keep = static_cast<LONG>(lastSeparator - path) + 1;
-  char* chars = currentDirectory.GetBuffer(keep);
-  if (chars == nullptr) ThrowHResultException(E_OUTOFMEMORY);
-  chars[keep] = '\0';
-  currentDirectory.ReleaseBuffer();
+  SetCurrentDirectory(
+      path, lastSeparator != nullptr ? static_cast<std::size_t>(lastSeparator - path) + 1 : 0);
   return true;
 }
 

@@ -5,6 +5,8 @@
 // error instead, and the walk goes on.
 #pragma once
 
+#include <cstddef>
+
 #include "find/directory_finder.h"
 #include "find/finder_sink.h"
 #include "text/cstring.h"
@@ -35,6 +37,11 @@ class CompressedFileFinder : public DirectoryFinder, public FinderSink {
   void SetFoundItem(FindDataItem& item) override;
 
  private:
+  // A child's: shares the texts, as DirectoryFinder's does.
+  CompressedFileFinder(const CString& directoryPath, const CString& patternPath);
+
+  // currentDirectory becomes the first length characters of text.
+  void SetCurrentDirectory(const char* text, std::size_t length);
   void WriteListingLine(const char* name);
   // "Packhound: Cannot search <directory>: <reason>." on standard error.
   void WriteWarningLine() const;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "find/hresult_exception.h"
 #include "find/required_text.h"
@@ -38,20 +39,28 @@ void RaiseIfOutOfMemory(DWORD error) {
   if (error == ERROR_NOT_ENOUGH_MEMORY) ThrowHResultException(E_OUTOFMEMORY);
 }
 
+// A copy of text that throws rather than come out empty.
+CString CopyOf(const char* text) {
+  CString copy(text);
+  RequireText(copy, HasText(text));
+  return copy;
+}
+
 }  // namespace
 
 DirectoryFinder::DirectoryFinder(const char* directoryText, const char* patternText)
+    : DirectoryFinder(CopyOf(directoryText), CopyOf(patternText)) {}
+
+DirectoryFinder::DirectoryFinder(const CString& directoryPath, const CString& patternPath)
     : sink(nullptr),
       item(),
       searchHandle(nullptr),
       fetched(),
-      directory(directoryText),
-      pattern(patternText),
+      directory(directoryPath),
+      pattern(patternPath),
       mode(QueuedRecursion),
-      subdirectories() {
-  RequireText(directory, HasText(directoryText));
-  RequireText(pattern, HasText(patternText));
-}
+      subdirectories(),
+      descending(nullptr) {}
 
 DirectoryFinder::~DirectoryFinder() {
   CloseSearch();
@@ -107,7 +116,7 @@ bool DirectoryFinder::ProcessCurrent() {
 }
 
 bool DirectoryFinder::HandleSubdirectory(const CString& path) {
-  if (mode == ImmediateRecursion) return RecurseInto(path);
+  if (mode == ImmediateRecursion) return RecurseIntoHeld(path);
   subdirectories.Append(path);
   return true;
 }
@@ -117,14 +126,30 @@ bool DirectoryFinder::ProcessQueue() {
   if (mode != QueuedRecursion || sink == nullptr) return true;
   for (const SubdirectoryQueue::Node* node = subdirectories.Head(); node != nullptr;
        node = node->next) {
-    if (!RecurseInto(node->path)) return false;
+    if (!RecurseIntoHeld(node->path)) return false;
   }
   return true;
 }
 
+bool DirectoryFinder::RecurseIntoHeld(const CString& path) {
+  struct Restore {
+    const CString*& field;
+    const CString* outer;
+    ~Restore() { field = outer; }
+  } restore{descending, std::exchange(descending, &path)};
+  return RecurseInto(path);
+}
+
+// Matched by address: only the very text this finder holds can be shared.
+CString DirectoryFinder::ChildText(const char* text) const {
+  if (descending != nullptr && text == static_cast<const char*>(*descending)) return *descending;
+  if (text == static_cast<const char*>(pattern)) return pattern;
+  return CopyOf(text);
+}
+
 DirectoryFinder* DirectoryFinder::CreateChild(const char* childDirectory,
                                               const char* childPattern) {
-  return new (std::nothrow) DirectoryFinder(childDirectory, childPattern);
+  return new (std::nothrow) DirectoryFinder(ChildText(childDirectory), ChildText(childPattern));
 }
 
 bool DirectoryFinder::RecurseInto(const char* path) {

@@ -52,6 +52,15 @@ class DirectoryFinder : public FileFinder {
   void SetSink(FinderSink* newSink) noexcept { sink = newSink; }
 
  protected:
+  // Shares both texts: a child searching a path its parent holds keeps no
+  // copy of its own, so a deep branch holds each level's path once.
+  DirectoryFinder(const CString& directoryPath, const CString& patternPath);
+
+  // A text handed to CreateChild, as the child keeps it: shared when it is
+  // the path this finder is recursing into or its own pattern, a copy
+  // otherwise. Throws HResultException (E_OUTOFMEMORY) when the copy fails.
+  CString ChildText(const char* text) const;
+
   FinderSink* sink;
   FindDataItem item;
   HANDLE searchHandle;
@@ -63,5 +72,9 @@ class DirectoryFinder : public FileFinder {
 
  private:
   bool HandleSubdirectory(const CString& path);
+  // RecurseInto(path), with path known to ChildText for as long as it runs.
+  bool RecurseIntoHeld(const CString& path);
   void CloseSearch() noexcept;
+
+  const CString* descending;  // the path RecurseIntoHeld is searching, or null; not owned
 };
