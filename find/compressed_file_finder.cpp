@@ -134,9 +134,10 @@ bool CompressedFileFinder::OnEnterDirectory(const char* path) {
 // reports after a subdirectory, as in ImmediateRecursion, is then listed
 // under its own directory instead of under an empty one, which would name the root.
 bool CompressedFileFinder::OnLeaveDirectory(const char* path) {
-  const char* lastSeparator = path != nullptr ? std::strrchr(path, kPathSeparator) : nullptr;
-  SetCurrentDirectory(
-      path, lastSeparator != nullptr ? static_cast<std::size_t>(lastSeparator - path) + 1 : 0);
+  // Looked for from the end: the name is short, the path may be of any length.
+  std::size_t keep = path != nullptr ? std::strlen(path) : 0;
+  while (keep > 0 && path[keep - 1] != kPathSeparator) --keep;
+  SetCurrentDirectory(path, keep);
   return true;
 }
 

@@ -274,10 +274,12 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
   }
 
   // directory '/' pattern; no directory part means the current directory,
-  // an empty one the root.
-  const char* separator = std::strrchr(fileName, '/');
+  // an empty one the root. The separator is looked for from the end: the
+  // pattern is short, the directory may be a path of any length.
+  const std::size_t nameLength = std::strlen(fileName);
+  const char* separator = static_cast<const char*>(::memrchr(fileName, '/', nameLength));
   const char* pattern = separator != nullptr ? separator + 1 : fileName;
-  const std::size_t patternLength = std::strlen(pattern);
+  const std::size_t patternLength = nameLength - static_cast<std::size_t>(pattern - fileName);
   if (patternLength == 0) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
