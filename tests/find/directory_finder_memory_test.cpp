@@ -1,11 +1,17 @@
-// The directory service failing for want of memory, which the engine must
-// not take for a directory that is empty or has ended.
+// The memory the engine holds: the directory service failing for want of
+// it, which the engine must not take for a directory that is empty or has
+// ended, and what a deep branch costs.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
 
+#include "find/compressed_file_finder.h"
 #include "find/directory_finder.h"
 #include "find/hresult_exception.h"
+#include "tests/support/failing_allocator.h"
 #include "tests/support/fake_find.h"
 
 namespace {
@@ -54,6 +60,64 @@ TEST(DirectoryFinderMemoryTest, OnlyAServiceOutOfMemoryRaisesTheOthersEndTheDire
     EXPECT_EQ(outcome.first, row.first);
     EXPECT_EQ(outcome.next, row.next);
     EXPECT_EQ(fake.OpenHandles(), 0) << "a search left open";
+  }
+}
+
+class GoingOnSink : public FinderSink {
+ public:
+  virtual ~GoingOnSink() = default;
+  bool OnBeforeEnterDirectory(const char*) override { return true; }
+  bool OnFile(const char*) override { return true; }
+  bool OnEnterDirectory(const char*) override { return true; }
+  bool OnLeaveDirectory(const char*) override { return true; }
+  void SetFoundItem(FindDataItem&) override {}
+};
+
+// A branch whose paths are long next to everything else a level holds: the
+// peak must stay well below two copies of every path of the branch, which
+// is what a child copying the path its parent queued would hold.
+TEST(DirectoryFinderMemoryTest, ADeepBranchHoldsEachLevelsPathOnce) {
+  const std::string top(16000, 't');
+  constexpr int kDepth = 24;
+  FakeFind fake;
+  fake.RecordLongSpecificationsCut();
+  std::string path = top;
+  std::int64_t pathBytes = 0;
+  for (int level = 1; level <= kDepth; ++level) {
+    const std::string name = "d" + std::to_string(level);
+    fake.AddDirectory(path, {FakeDirectory(name.c_str())});
+    path += kPathSeparator;
+    path += name;
+    pathBytes += static_cast<std::int64_t>(path.size());
+  }
+  fake.AddDirectory(path, {FakeFile("f")});
+
+  GoingOnSink sink;
+  const struct {
+    const char* name;
+    bool tally;  // CompressedFileFinder, its own sink; DirectoryFinder otherwise
+    int mode;
+  } rows[] = {
+      {"DirectoryFinder, queued", false, QueuedRecursion},
+      {"DirectoryFinder, immediate", false, ImmediateRecursion},
+      {"CompressedFileFinder, queued", true, QueuedRecursion},
+      {"CompressedFileFinder, immediate", true, ImmediateRecursion},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    failing_allocator::Scope counter;
+    {
+      std::unique_ptr<DirectoryFinder> finder;
+      if (row.tally) {
+        finder = std::make_unique<CompressedFileFinder>(top.c_str(), "*");
+      } else {
+        finder = std::make_unique<DirectoryFinder>(top.c_str(), "*");
+        finder->SetSink(&sink);
+      }
+      finder->SetRecursionMode(row.mode);
+      EXPECT_TRUE(finder->Run());
+    }
+    EXPECT_LT(counter.PeakBytes(), pathBytes * 3 / 2) << "paths of the branch: " << pathBytes;
   }
 }
 

@@ -13,7 +13,7 @@ enum class Threads {
   kOthers,  // all but the thread that made the scope
 };
 
-// Counts the allocations and releases made while it lives; allocations with
+// Counts the allocations and releases made while it lives, and the bytes held; allocations with
 // index firstFailure .. firstFailure + failureCount - 1 (0 is the first one
 // after construction) fail: the throwing forms throw std::bad_alloc, the
 // nothrow forms answer null. With Threads::kOthers the allocations of the
@@ -29,6 +29,9 @@ class Scope {
   std::int64_t Allocations() const;
   std::int64_t Releases() const;
   std::int64_t Failures() const;
+  // The most bytes, counted as requested, that the scope's allocations held
+  // at any one moment, less what it released of the blocks made before it.
+  std::int64_t PeakBytes() const;
 };
 
 // Shorthand: a scope in which every allocation fails.

@@ -55,6 +55,10 @@ class FakeFind {
   // A directory that FindFirstFileA refuses with error.
   void AddUnopenableDirectory(const std::string& path, DWORD error);
 
+  // Specifications longer than a FakeCall holds are recorded cut instead of
+  // failing the test, for tests of paths that long.
+  void RecordLongSpecificationsCut() { cutLongSpecifications = true; }
+
   const std::vector<FakeCall>& Calls() const { return calls; }
   std::vector<std::string> Specifications() const;  // of FindFirstFileA, in order
   int OpenHandles() const { return openCount; }
@@ -88,4 +92,5 @@ class FakeFind {
   std::vector<FakeCall> calls;
   int openCount = 0;
   int mostOpen = 0;
+  bool cutLongSpecifications = false;
 };
