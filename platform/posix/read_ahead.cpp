@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -44,6 +45,11 @@ constexpr std::size_t kPagesAheadOfWalk = 2;
 constexpr std::int64_t kFreshNanoseconds = 10'000'000;
 // The statx calls of a large batch are shared out in chunks of this many entries.
 constexpr std::uint32_t kChunkEntries = 128;
+// Whether the walk reads from the disk is asked once every so many
+// directories; more than this many blocks (of 512 bytes) read since it
+// started say that it does, rather than a page or two of the program's own.
+constexpr unsigned kDirectoriesPerDiskCheck = 32;
+constexpr long kDiskBlocks = 256;
 
 enum class State : std::uint8_t {
   kUnstarted,  // named by its parent's listing, not opened
@@ -153,7 +159,10 @@ struct Shared {
   std::mutex lock;
   std::condition_variable work;      // idle workers wait here
   std::condition_variable progress;  // a thread waiting for a batch, an end or a chunk
-  unsigned threads = 1;              // fixed once configured
+  unsigned threads = 1;              // raised to diskThreads once the walk waits on the disk
+  unsigned diskThreads = 1;
+  long blocksAtStart = 0;  // read from the disk before the walk began; fixed once configured
+  unsigned directoriesSinceDiskCheck = 0;
   unsigned workersStarted = 0;
   unsigned idleWorkers = 0;
   unsigned progressWaiters = 0;
@@ -457,6 +466,12 @@ Page* BuildPage(const char* batch, std::size_t length, const Session& session) {
 
 std::int64_t ChangeTime(const struct statx& status) {
   return status.stx_ctime.tv_sec * std::int64_t{1000000000} + status.stx_ctime.tv_nsec;
+}
+
+// Blocks the process has read from the disk so far, its threads' included.
+long BlocksRead() {
+  struct rusage usage;
+  return ::getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_inblock : 0;
 }
 
 std::int64_t Now() {
@@ -923,6 +938,22 @@ void AfterForkInChild() {
   s.idleWorkers = 0;
   s.progressWaiters = 0;
   s.threads = WalkThreads();
+  s.blocksAtStart = BlocksRead();
+  s.directoriesSinceDiskCheck = 0;
+}
+
+// A walk that reads from the disk waits on it: more threads then keep more
+// reads in flight. A warm cache reads nothing, and keeps one thread a core.
+void GrowIfReadingFromDisk(std::unique_lock<std::mutex>& guard) {
+  Shared& s = S();
+  if (s.threads >= s.diskThreads || ++s.directoriesSinceDiskCheck < kDirectoriesPerDiskCheck) {
+    return;
+  }
+  s.directoriesSinceDiskCheck = 0;
+  guard.unlock();
+  const bool reading = BlocksRead() - s.blocksAtStart > kDiskBlocks;
+  guard.lock();
+  if (reading) s.threads = s.diskThreads;
 }
 
 bool Configure() {
@@ -930,6 +961,8 @@ bool Configure() {
   if (threads <= 1) return false;
   Shared* s = new (sharedStorage) Shared();
   s->threads = threads;
+  s->diskThreads = DiskWalkThreads();
+  s->blocksAtStart = BlocksRead();
   ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
   std::atexit(StopWorkers);
   return true;
@@ -1050,6 +1083,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   Shared& s = S();
   Deferred deferred;
   std::unique_lock<std::mutex> guard(s.lock);
+  GrowIfReadingFromDisk(guard);
   StartWorkers();
   const bool engaging = !s.engaged;
   Node* node = TakeForetold(directory, length, pattern, patternLength);

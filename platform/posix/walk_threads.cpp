@@ -5,20 +5,42 @@
 
 #include <cstdlib>
 
-unsigned WalkThreads() {
-  if (const char* asked = std::getenv("PACKHOUND_THREADS")) {
-    char* end = nullptr;
-    const unsigned long count = std::strtoul(asked, &end, 10);
-    if (end != asked && *end == '\0' && count >= 1 && count <= kMaxWalkThreads) {
-      return static_cast<unsigned>(count);
-    }
-  }
+namespace {
+
+// Disk reads wait far longer than the calls that follow them cost: this many
+// threads to a core keep the disk's queue busy on a cold cache.
+constexpr unsigned kDiskThreadsPerCore = 4;
+
+// The number PACKHOUND_THREADS asks for; 0 when it asks for none that may be had.
+unsigned AskedThreads() {
+  const char* asked = std::getenv("PACKHOUND_THREADS");
+  if (asked == nullptr) return 0;
+  char* end = nullptr;
+  const unsigned long count = std::strtoul(asked, &end, 10);
+  if (end == asked || *end != '\0' || count < 1 || count > kMaxWalkThreads) return 0;
+  return static_cast<unsigned>(count);
+}
+
+unsigned Cores() {
   cpu_set_t cores;
   CPU_ZERO(&cores);
   if (::sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
   const int count = CPU_COUNT(&cores);
-  if (count < 1) return 1;
-  return count > static_cast<int>(kMaxWalkThreads) ? kMaxWalkThreads : static_cast<unsigned>(count);
+  return count < 1 ? 1u : static_cast<unsigned>(count);
+}
+
+unsigned AtMostTheMost(unsigned count) { return count < kMaxWalkThreads ? count : kMaxWalkThreads; }
+
+}  // namespace
+
+unsigned WalkThreads() {
+  const unsigned asked = AskedThreads();
+  return asked != 0 ? asked : AtMostTheMost(Cores());
+}
+
+unsigned DiskWalkThreads() {
+  const unsigned asked = AskedThreads();
+  return asked != 0 ? asked : AtMostTheMost(Cores() * kDiskThreadsPerCore);
 }
 
 std::size_t ReadAheadDescriptors() {

@@ -13,6 +13,12 @@ inline constexpr unsigned kMaxWalkThreads = 64;
 // thread alone.
 unsigned WalkThreads();
 
+// The threads a walk may grow to once it finds itself waiting on the disk,
+// where more reads in flight keep the disk's queue full: the number in
+// PACKHOUND_THREADS when it asks for one, otherwise four for each core the
+// process may run on, at most kMaxWalkThreads.
+unsigned DiskWalkThreads();
+
 // The descriptors the read-ahead may hold open at once: a quarter of the
 // process's limit, so that the walk on the caller's thread and the rest of
 // the process keep the other three.

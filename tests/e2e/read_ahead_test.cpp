@@ -3,15 +3,21 @@
 // walk on one thread) and with 2, 4 and 16 threads give the same standard
 // output, standard error and exit status. The one-thread run is itself
 // checked against the files the tree was built with.
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/output_lines.h"
@@ -224,6 +230,77 @@ TEST_F(ReadAheadTest, EveryThreadCountGivesTheBytesOfTheWalkOnOneThread) {
       }
     }
   }
+}
+
+// The threads of the running tool, found by its program file; 0 when no
+// such process runs.
+int ToolThreads() {
+  std::error_code error;
+  const fs::path tool = fs::canonical(PACKHOUND_PATH);
+  for (const fs::directory_entry& process : fs::directory_iterator("/proc", error)) {
+    if (fs::read_symlink(process.path() / "exe", error) != tool) continue;
+    std::ifstream status(process.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("Threads:", 0) == 0) return std::atoi(line.c_str() + 8);
+    }
+  }
+  return 0;
+}
+
+int Cores() {
+  cpu_set_t cores;
+  CPU_ZERO(&cores);
+  return ::sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 1;
+}
+
+// A walk that finds itself reading from the disk (a cold cache) takes on
+// four threads a core, to keep more reads in flight; on a warm cache it keeps
+// one a core. Counted while the tool waits for its reader: the test reads
+// nothing for a while after the first output, so the listing fills the pipe.
+TEST(ReadAheadThreadsTest, AWalkThatReadsFromTheDiskTakesOnMoreThreads) {
+  TempTree tree;
+  struct statfs where;
+  if (::access("/proc/sys/vm/drop_caches", W_OK) != 0 || std::getenv("PACKHOUND_TEST_WRAPPER")) {
+    GTEST_SKIP() << "needs root to drop the page cache, and the tool run bare";
+  }
+  if (::statfs(tree.Root().c_str(), &where) != 0 || where.f_type == 0x01021994) {
+    GTEST_SKIP() << "the temporary folder is not on a disk";
+  }
+  // 400 directories, 2,000 files: more listing than a pipe holds.
+  for (int top = 0; top < 20; ++top) {
+    for (int below = 0; below < 20; ++below) {
+      const std::string directory = "t" + std::to_string(top) + "/b" + std::to_string(below);
+      for (int file = 0; file < 5; ++file) {
+        tree.AddFile(directory + "/" + std::string(40, 'f') + std::to_string(file));
+      }
+    }
+  }
+  // The threads while the tool waits for its reader, the cache warm or cold.
+  const auto threadsWhileListing = [&tree](bool cold) {
+    if (cold) {
+      EXPECT_EQ(std::system("sync; echo 3 > /proc/sys/vm/drop_caches"), 0);
+    }
+    int threads = -1;
+    ToolLaunch launch;
+    launch.launcher = {"/usr/bin/env", "-u", "PACKHOUND_THREADS"};  // the default count
+    launch.watcher = [&threads](const std::string&) {
+      if (threads != -1) return;
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      threads = ToolThreads();
+    };
+    const ProcessResult result =
+        RunTool(PACKHOUND_PATH, {"-su", "-nh", "-ns"}, tree.Root(), launch);
+    EXPECT_EQ(result.exitStatus, 254) << (cold ? "cold" : "warm");  // 2,000 listed, clamped
+    return threads;
+  };
+  const int cores = Cores() < 64 ? Cores() : 64;
+  const int diskThreads = cores == 1 ? 1 : (4 * cores < 64 ? 4 * cores : 64);
+  const int warm = threadsWhileListing(false);
+  const int cold = threadsWhileListing(true);
+  // A tool built with a sanitizer may run one thread of its own, in both runs.
+  EXPECT_GE(warm, cores);
+  EXPECT_LE(warm, cores + 1);
+  EXPECT_EQ(cold - warm, diskThreads - cores);
 }
 
 }  // namespace
