@@ -1,6 +1,5 @@
 // Process-wide set-up that a console tool needs on POSIX.
 #include <fcntl.h>
-#include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -29,15 +28,4 @@ void PreparePortProcess() {
     stack.rlim_cur = stack.rlim_max;
     ::setrlimit(RLIMIT_STACK, &stack);
   }
-  // Going down a deep branch, each level briefly forms a path as long as the
-  // branch (the search specification) at the top of the heap and frees it.
-  // By default a large free top is handed back to the system, and a block
-  // above the mmap threshold is mapped and unmapped each time, so every
-  // level would fault its pages in afresh. Blocks up to 32 MiB (the most the
-  // allocator takes) then come from the heap, and up to 64 MiB free at its
-  // top is kept for the next level.
-#if defined(M_TRIM_THRESHOLD) && defined(M_MMAP_THRESHOLD)
-  ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-  ::mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
-#endif
 }
