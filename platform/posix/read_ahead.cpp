@@ -154,12 +154,28 @@ struct Job {
   std::uint32_t doneChunks;
 };
 
+// The lock the threads share: taken many times a directory, each time for a
+// few instructions, so a thread that finds it held spins a little before it
+// sleeps in the kernel.
+class SharedLock {
+ public:
+  SharedLock() = default;
+  SharedLock(const SharedLock&) = delete;
+  SharedLock& operator=(const SharedLock&) = delete;
+  void lock() { ::pthread_mutex_lock(&mutex); }
+  void unlock() { ::pthread_mutex_unlock(&mutex); }
+  bool try_lock() { return ::pthread_mutex_trylock(&mutex) == 0; }
+
+ private:
+  pthread_mutex_t mutex = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
+};
+
 // Everything the threads share, guarded by lock unless said otherwise.
 struct Shared {
-  std::mutex lock;
-  std::condition_variable work;      // idle workers wait here
-  std::condition_variable progress;  // a thread waiting for a batch, an end or a chunk
-  unsigned threads = 1;              // raised to diskThreads once the walk waits on the disk
+  SharedLock lock;
+  std::condition_variable_any work;      // idle workers wait here
+  std::condition_variable_any progress;  // a thread waiting for a batch, an end or a chunk
+  unsigned threads = 1;                  // raised to diskThreads once the walk waits on the disk
   unsigned diskThreads = 1;
   long blocksAtStart = 0;  // read from the disk before the walk began; fixed once configured
   unsigned directoriesSinceDiskCheck = 0;
@@ -543,7 +559,7 @@ std::uint32_t ClaimChunk(Job* job) {
   return chunk;
 }
 
-void RunChunk(Job* job, std::uint32_t chunk, std::unique_lock<std::mutex>& guard) {
+void RunChunk(Job* job, std::uint32_t chunk, std::unique_lock<SharedLock>& guard) {
   guard.unlock();
   DescribeRange(job->page, job->fd, chunk * kChunkEntries, ChunkEnd(*job, chunk));
   guard.lock();
@@ -552,7 +568,7 @@ void RunChunk(Job* job, std::uint32_t chunk, std::unique_lock<std::mutex>& guard
 
 // Describes every entry of page; a large batch is shared with idle threads.
 // Called and returns with the lock released.
-void Describe(Page* page, int fd, std::unique_lock<std::mutex>& guard) {
+void Describe(Page* page, int fd, std::unique_lock<SharedLock>& guard) {
   Shared& s = S();
   if (page->count < 2 * kChunkEntries) {
     DescribeRange(page, fd, 0, page->count);
@@ -754,11 +770,11 @@ void Publish(Node* node, Page* page, Node* children, Deferred& deferred) {
   NotifyProgress();
 }
 
-void Run(const Task& task, std::unique_lock<std::mutex>& guard, char* scratch);
+void Run(const Task& task, std::unique_lock<SharedLock>& guard, char* scratch);
 
 // Reads batches of node until its end, the window, or more urgent work stops
 // it. Entered and left with the lock held.
-void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
+void RunRead(Node* node, std::unique_lock<SharedLock>& guard, char* scratch) {
   Shared& s = S();
   Deferred deferred;
   if (node->fd < 0) {
@@ -839,7 +855,7 @@ void RunRead(Node* node, std::unique_lock<std::mutex>& guard, char* scratch) {
   }
 }
 
-void Run(const Task& task, std::unique_lock<std::mutex>& guard, char* scratch) {
+void Run(const Task& task, std::unique_lock<SharedLock>& guard, char* scratch) {
   Shared& s = S();
   ++s.running;
   if (task.job != nullptr) {
@@ -858,7 +874,7 @@ void Run(const Task& task, std::unique_lock<std::mutex>& guard, char* scratch) {
 void* WorkerMain(void*) {
   alignas(struct dirent64) char scratch[kBatchSize];
   Shared& s = S();
-  std::unique_lock<std::mutex> guard(s.lock);
+  std::unique_lock<SharedLock> guard(s.lock);
   while (!s.stopping) {
     const Task task = PickTask(nullptr);
     if (task.job == nullptr && task.node == nullptr) {
@@ -878,7 +894,7 @@ void StopWorkers() {
   Shared& s = S();
   unsigned started = 0;
   {
-    const std::lock_guard<std::mutex> guard(s.lock);
+    const std::lock_guard<SharedLock> guard(s.lock);
     s.stopping = true;
     s.work.notify_all();
     started = s.workersStarted;
@@ -913,7 +929,7 @@ void BeforeFork() {
   s.lock.lock();
   s.pausing = true;
   while (s.running > 0) {
-    std::unique_lock<std::mutex> guard(s.lock, std::adopt_lock);
+    std::unique_lock<SharedLock> guard(s.lock, std::adopt_lock);
     ++s.progressWaiters;
     s.progress.wait(guard);
     --s.progressWaiters;
@@ -930,9 +946,9 @@ void AfterForkInParent() {
 
 void AfterForkInChild() {
   Shared& s = S();
-  new (&s.lock) std::mutex();
-  new (&s.work) std::condition_variable();
-  new (&s.progress) std::condition_variable();
+  new (&s.lock) SharedLock();
+  new (&s.work) std::condition_variable_any();
+  new (&s.progress) std::condition_variable_any();
   s.pausing = false;
   s.workersStarted = 0;  // the parent's are not the child's to join
   s.idleWorkers = 0;
@@ -944,7 +960,7 @@ void AfterForkInChild() {
 
 // A walk that reads from the disk waits on it: more threads then keep more
 // reads in flight. A warm cache reads nothing, and keeps one thread a core.
-void GrowIfReadingFromDisk(std::unique_lock<std::mutex>& guard) {
+void GrowIfReadingFromDisk(std::unique_lock<SharedLock>& guard) {
   Shared& s = S();
   if (s.threads >= s.diskThreads || ++s.directoriesSinceDiskCheck < kDirectoriesPerDiskCheck) {
     return;
@@ -1021,7 +1037,7 @@ Node* TakeForetold(const char* directory, std::size_t length, const char* patter
 // Opens, on the caller's thread and as the walk without read-ahead would, a
 // directory the workers did not.
 void OpenInLine(Node* node, const char* directory, std::size_t length,
-                std::unique_lock<std::mutex>& guard, Deferred& deferred) {
+                std::unique_lock<SharedLock>& guard, Deferred& deferred) {
   Shared& s = S();
   node->state = State::kBusy;
   const int parentFd = node->parent->fd;
@@ -1071,6 +1087,15 @@ void FillRecord(const Entry& entry, const char* name, WIN32_FIND_DATAA& record) 
   record.cAlternateFileName[0] = '\0';
 }
 
+// The batch the cursor has handed out is freed once the lock is left.
+void LetGoOfPage(Cursor& cursor, Deferred& deferred) {
+  S().heldBytes -= cursor.page->bytes;
+  cursor.page->next = nullptr;
+  deferred.FreePages(cursor.page);
+  cursor.page = nullptr;
+  WakeWorkersIfRoomy();
+}
+
 }  // namespace
 
 bool Enabled() {
@@ -1082,7 +1107,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
            std::size_t patternLength, Cursor& cursor, DWORD& error) {
   Shared& s = S();
   Deferred deferred;
-  std::unique_lock<std::mutex> guard(s.lock);
+  std::unique_lock<SharedLock> guard(s.lock);
   GrowIfReadingFromDisk(guard);
   StartWorkers();
   const bool engaging = !s.engaged;
@@ -1160,7 +1185,7 @@ void Settle() {
   if (!Enabled()) return;
   Shared& s = S();
   Deferred deferred;
-  std::unique_lock<std::mutex> guard(s.lock);
+  std::unique_lock<SharedLock> guard(s.lock);
   DropPredictions(deferred);
   s.pausing = true;  // nothing new is picked meanwhile
   while (s.running > 0) {
@@ -1189,15 +1214,14 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
         FillRecord(entry, name, record);
         return true;
       }
-      Deferred deferred;
-      const std::lock_guard<std::mutex> guard(s.lock);
-      s.heldBytes -= cursor.page->bytes;
-      cursor.page->next = nullptr;
-      deferred.FreePages(cursor.page);
-      cursor.page = nullptr;
-      WakeWorkersIfRoomy();
+      // Let go of under the lock that takes the next batch: one lock, not two.
     }
     if (cursor.node == nullptr) {
+      if (cursor.page != nullptr) {
+        Deferred deferred;
+        const std::lock_guard<SharedLock> guard(s.lock);
+        LetGoOfPage(cursor, deferred);
+      }
       if (cursor.heldDots != 0) {
         HandOutHeldDot(cursor.heldDots, record);
         return true;
@@ -1206,7 +1230,8 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
       return false;
     }
     Deferred deferred;
-    std::unique_lock<std::mutex> guard(s.lock);
+    std::unique_lock<SharedLock> guard(s.lock);
+    if (cursor.page != nullptr) LetGoOfPage(cursor, deferred);
     Node* node = cursor.node;
     for (;;) {
       if (node->firstPage != nullptr) {
@@ -1245,13 +1270,8 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
 void End(Cursor& cursor) {
   Shared& s = S();
   Deferred deferred;
-  const std::lock_guard<std::mutex> guard(s.lock);
-  if (cursor.page != nullptr) {
-    s.heldBytes -= cursor.page->bytes;
-    cursor.page->next = nullptr;
-    deferred.FreePages(cursor.page);
-    cursor.page = nullptr;
-  }
+  const std::lock_guard<SharedLock> guard(s.lock);
+  if (cursor.page != nullptr) LetGoOfPage(cursor, deferred);
   if (cursor.node != nullptr) {
     FinishSearch(cursor.node, deferred);
     cursor.node = nullptr;
