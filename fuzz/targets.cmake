@@ -27,7 +27,8 @@ function(packhound_add_fuzz_targets engine)
   # The test allocator lets a run fail chosen allocations.
   add_executable(cstring${suffix}
     ${dir}/cstring_fuzzer.cpp ${dir}/cstring_model.cpp
-    ${PROJECT_SOURCE_DIR}/tests/support/failing_allocator.cpp ${main})
+    ${PROJECT_SOURCE_DIR}/tests/support/failing_allocator.cpp
+    ${PROJECT_SOURCE_DIR}/tests/support/posix/block_size.cpp ${main})
   target_link_libraries(cstring${suffix} PRIVATE packhound_text ${options})
 
   # The inputs are wrapped in ELF files as the tests write them.

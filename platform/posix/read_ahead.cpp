@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -165,17 +164,36 @@ class SharedLock {
   void lock() { ::pthread_mutex_lock(&mutex); }
   void unlock() { ::pthread_mutex_unlock(&mutex); }
   bool try_lock() { return ::pthread_mutex_trylock(&mutex) == 0; }
+  pthread_mutex_t* Native() { return &mutex; }
 
  private:
   pthread_mutex_t mutex = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
 };
 
+// Where threads wait under the shared lock. Allocates nothing and throws
+// nothing, unlike a condition for any lock: it is made in the platform's
+// find calls, which answer out of memory with an error code.
+class SharedCondition {
+ public:
+  SharedCondition() = default;
+  SharedCondition(const SharedCondition&) = delete;
+  SharedCondition& operator=(const SharedCondition&) = delete;
+  // May return without a notification: callers wait in a loop.
+  void wait(std::unique_lock<SharedLock>& guard) {
+    ::pthread_cond_wait(&condition, guard.mutex()->Native());
+  }
+  void notify_all() { ::pthread_cond_broadcast(&condition); }
+
+ private:
+  pthread_cond_t condition = PTHREAD_COND_INITIALIZER;
+};
+
 // Everything the threads share, guarded by lock unless said otherwise.
 struct Shared {
   SharedLock lock;
-  std::condition_variable_any work;      // idle workers wait here
-  std::condition_variable_any progress;  // a thread waiting for a batch, an end or a chunk
-  unsigned threads = 1;                  // raised to diskThreads once the walk waits on the disk
+  SharedCondition work;      // idle workers wait here
+  SharedCondition progress;  // a thread waiting for a batch, an end or a chunk
+  unsigned threads = 1;      // raised to diskThreads once the walk waits on the disk
   unsigned diskThreads = 1;
   long blocksAtStart = 0;  // read from the disk before the walk began; fixed once configured
   unsigned directoriesSinceDiskCheck = 0;
@@ -947,8 +965,8 @@ void AfterForkInParent() {
 void AfterForkInChild() {
   Shared& s = S();
   new (&s.lock) SharedLock();
-  new (&s.work) std::condition_variable_any();
-  new (&s.progress) std::condition_variable_any();
+  new (&s.work) SharedCondition();
+  new (&s.progress) SharedCondition();
   s.pausing = false;
   s.workersStarted = 0;  // the parent's are not the child's to join
   s.idleWorkers = 0;

@@ -1,10 +1,11 @@
 #include "tests/support/failing_allocator.h"
 
+#include "tests/support/block_size.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
 namespace {
@@ -20,10 +21,6 @@ std::int64_t failingCount = 0;
 bool othersOnly = false;
 thread_local bool madeTheScope = false;
 
-// Each block is preceded by its size, in room that keeps the block aligned.
-constexpr std::size_t kSizeRoom = alignof(std::max_align_t);
-static_assert(kSizeRoom >= sizeof(std::size_t), "the size must fit before the block");
-
 bool Counted() noexcept {
   return active.load(std::memory_order_relaxed) && !(othersOnly && madeTheScope);
 }
@@ -38,30 +35,24 @@ void* Allocate(std::size_t size) noexcept {
       return nullptr;
     }
   }
-  if (size > SIZE_MAX - kSizeRoom) return nullptr;
-  auto* raw = static_cast<unsigned char*>(std::malloc(kSizeRoom + size));
-  if (raw == nullptr) return nullptr;
-  std::memcpy(raw, &size, sizeof size);
-  if (counted) {
-    const std::int64_t held =
-        heldBytes.fetch_add(static_cast<std::int64_t>(size)) + static_cast<std::int64_t>(size);
+  // The block is handed out as the C library made it, so that a memory
+  // checker sees the program's own pointers; its size comes back from there.
+  void* block = std::malloc(size == 0 ? 1 : size);
+  if (block != nullptr && counted) {
+    const auto bytes = static_cast<std::int64_t>(BlockSize(block));
+    const std::int64_t held = heldBytes.fetch_add(bytes) + bytes;
     std::int64_t peak = peakBytes.load();
     while (held > peak && !peakBytes.compare_exchange_weak(peak, held)) {
     }
   }
-  return raw + kSizeRoom;
+  return block;
 }
 
 void Free(void* pointer) noexcept {
   if (pointer == nullptr) return;
-  unsigned char* raw = static_cast<unsigned char*>(pointer) - kSizeRoom;
-  if (Counted()) {
-    std::size_t size;
-    std::memcpy(&size, raw, sizeof size);
-    heldBytes.fetch_sub(static_cast<std::int64_t>(size));
-  }
+  if (Counted()) heldBytes.fetch_sub(static_cast<std::int64_t>(BlockSize(pointer)));
   if (active.load(std::memory_order_relaxed)) releases.fetch_add(1);
-  std::free(raw);
+  std::free(pointer);
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ class Scope {
   std::int64_t Allocations() const;
   std::int64_t Releases() const;
   std::int64_t Failures() const;
-  // The most bytes, counted as requested, that the scope's allocations held
+  // The most bytes, counted as the C library's blocks hold them (at least
+  // what was asked for), that the scope's allocations held
   // at any one moment, less what it released of the blocks made before it.
   std::int64_t PeakBytes() const;
 };

@@ -1,0 +1,5 @@
+#include "tests/support/block_size.h"
+
+#include <malloc.h>
+
+std::size_t BlockSize(void* block) noexcept { return ::_msize(block); }
