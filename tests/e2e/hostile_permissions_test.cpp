@@ -36,11 +36,7 @@ const std::vector<std::string> kGuardedContents = {"closed/inner.txt", "blind/in
 class HostilePermissionsTest : public testing::Test {
  protected:
   void SetUp() override {
-    // Another user must be able to run the tool, wherever the build lives.
-    const fs::path tool = toolFolder / "packhound";
-    fs::copy_file(PACKHOUND_PATH, tool);
-    ::chmod(toolFolder.Root().c_str(), 0755);
-    toolPath = tool.string();
+    toolPath = ToolForAnyUser(PACKHOUND_PATH, toolFolder.Root().string());
 
     ::chmod(tree.Root().c_str(), 0755);
     for (const char* file : {"a.txt", "b.txt", "closed/inner.txt", "blind/inner.txt",

@@ -28,3 +28,7 @@ ProcessResult RunTool(const std::string& tool, const std::vector<std::string>& a
 // Words that drop to the unprivileged user nobody (65534) before the tool
 // starts; empty when the tests do not run as root.
 std::vector<std::string> AsNobody();
+
+// A copy of tool in folder, which every user may enter: another user must
+// be able to run the tool, wherever the build lives. Answers its path.
+std::string ToolForAnyUser(const std::string& tool, const std::string& folder);

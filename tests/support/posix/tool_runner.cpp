@@ -1,8 +1,10 @@
 #include "tests/support/tool_runner.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
 namespace {
@@ -46,4 +48,11 @@ std::vector<std::string> ToolCommand(const std::string& tool, const ToolLaunch& 
 std::vector<std::string> AsNobody() {
   if (::geteuid() != 0) return {};
   return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+}
+
+std::string ToolForAnyUser(const std::string& tool, const std::string& folder) {
+  const std::filesystem::path copy = std::filesystem::path(folder) / "packhound";
+  std::filesystem::copy_file(tool, copy);
+  ::chmod(folder.c_str(), 0755);
+  return copy.string();
 }

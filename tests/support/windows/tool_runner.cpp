@@ -2,6 +2,8 @@
 // the tool runs as given, behind whatever launcher words a case passes.
 #include "tests/support/tool_runner.h"
 
+#include <filesystem>
+
 std::vector<std::string> ToolCommand(const std::string& tool, const ToolLaunch& launch) {
   std::vector<std::string> command = launch.launcher;
   command.push_back(tool);
@@ -9,3 +11,9 @@ std::vector<std::string> ToolCommand(const std::string& tool, const ToolLaunch& 
 }
 
 std::vector<std::string> AsNobody() { return {}; }
+
+std::string ToolForAnyUser(const std::string& tool, const std::string& folder) {
+  const std::filesystem::path copy = std::filesystem::path(folder) / "packhound.exe";
+  std::filesystem::copy_file(tool, copy);
+  return copy.string();
+}
