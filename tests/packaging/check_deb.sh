@@ -5,15 +5,11 @@
 #
 #   check_deb.sh build/packages/packhound_<version>_<arch>.deb
 set -euo pipefail
-[ $# -eq 1 ] || { echo "usage: $0 package.deb" >&2; exit 2; }
-deb=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+# shellcheck source=tests/packaging/check_common.sh
+. "$(dirname "$0")/check_common.sh"
+deb=$package
+root=$scratch
 
 version=$(dpkg-deb -f "$deb" Version)
 arch=$(dpkg-deb -f "$deb" Architecture)

@@ -5,15 +5,11 @@
 #
 #   check_zip.sh build/packages/packhound-<version>-windows-x86_64.zip
 set -euo pipefail
-[ $# -eq 1 ] || { echo "usage: $0 package.zip" >&2; exit 2; }
-zip=$(realpath "$1")
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+# shellcheck source=tests/packaging/check_common.sh
+. "$(dirname "$0")/check_common.sh"
+zip=$package
+dir=$scratch
 
 name=$(basename "$zip")
 [[ $name =~ ^packhound-([0-9.]+)-windows-x86_64\.zip$ ]] || fail "$name is not named packhound-<version>-windows-x86_64.zip"
