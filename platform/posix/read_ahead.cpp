@@ -163,7 +163,6 @@ class SharedLock {
   SharedLock& operator=(const SharedLock&) = delete;
   void lock() { ::pthread_mutex_lock(&mutex); }
   void unlock() { ::pthread_mutex_unlock(&mutex); }
-  bool try_lock() { return ::pthread_mutex_trylock(&mutex) == 0; }
   pthread_mutex_t* Native() { return &mutex; }
 
  private:
