@@ -149,6 +149,15 @@ peak() {
 peak "packhound -so (empty directory)" "$PACKHOUND" -so build/bench/empty
 peak "packhound -so, 1 thread (empty directory)" env PACKHOUND_THREADS=1 "$PACKHOUND" -so build/bench/empty
 peak "floor (empty directory)" "$FLOOR" build/bench/empty
+# The peak memory of every command of a hyperfine list (-n NAME COMMAND ...),
+# its words split as hyperfine -N splits them, quotes left out.
+peak_each() {
+  local list=("$@") i
+  for ((i = 0; i < ${#list[@]}; i += 3)); do
+    # shellcheck disable=SC2086
+    peak "${list[i + 1]}" ${list[i + 2]//\'/}
+  done
+}
 commands=()
 for name in t1 t2; do
   root=bench/trees/$name
@@ -167,10 +176,7 @@ for name in t1 t2; do
     -n "lsattr -R $label" "lsattr -R $root"
   )
 done
-for ((i = 0; i < ${#commands[@]}; i += 3)); do
-  # shellcheck disable=SC2086
-  peak "${commands[i + 1]}" ${commands[i + 2]//\'/}
-done
+peak_each "${commands[@]}"
 
 echo "== Timing: one warm-up round, then $ROUNDS rounds of $RUNS run(s) per command" >&2
 for round in $(seq 0 "$ROUNDS"); do
@@ -187,10 +193,7 @@ deepCommands=(
   -n "packhound -so, 1 thread deep" "env PACKHOUND_THREADS=1 $PACKHOUND -so $deep"
   -n "find -type f deep" "find $deep -type f"
 )
-for ((i = 0; i < ${#deepCommands[@]}; i += 3)); do
-  # shellcheck disable=SC2086
-  peak "${deepCommands[i + 1]}" ${deepCommands[i + 2]}
-done
+peak_each "${deepCommands[@]}"
 for round in 1 2 3; do
   hyperfine -N -i --style basic --runs 1 --export-json "$results/deep-$round.json" \
     "${deepCommands[@]}" >"$results/deep-$round.txt" 2>&1
