@@ -13,9 +13,13 @@ struct ErrorWords {
 // What the directory services answer for a directory that is not there to be
 // searched, or not for this user, on either platform.
 constexpr ErrorWords kWords[] = {
-    {ERROR_PATH_NOT_FOUND, "no such directory"}, {ERROR_DIRECTORY, "not a directory"},
-    {ERROR_ACCESS_DENIED, "access denied"},      {ERROR_FILENAME_EXCED_RANGE, "path too long"},
-    {ERROR_INVALID_NAME, "invalid path"},        {ERROR_TOO_MANY_OPEN_FILES, "too many open files"},
+    {ERROR_PATH_NOT_FOUND, "no such directory"},
+    {ERROR_DIRECTORY, "not a directory"},
+    {ERROR_ACCESS_DENIED, "access denied"},
+    {ERROR_FILENAME_EXCED_RANGE, "path too long"},
+    {ERROR_INVALID_NAME, "invalid path"},
+    {ERROR_TOO_MANY_OPEN_FILES, "too many open files"},
+    {ERROR_FILE_INVALID, "changed during the search"},
 };
 
 }  // namespace

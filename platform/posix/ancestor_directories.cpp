@@ -7,55 +7,87 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include "platform/posix/directory_entries.h"
+#include "platform/posix/walk_start.h"
 #include "platform/posix/walk_threads.h"
 
 namespace {
 
-// The deepest directories remembered, each one inside the one before; more
-// would only hold descriptors for directories the walk rarely comes back to.
-constexpr std::size_t kMaxRemembered = 8;
+// The deepest directories whose descriptors are kept, each one inside the
+// one before; more would only hold descriptors for directories the walk
+// rarely comes back to.
+constexpr std::size_t kMaxKept = 8;
 
-struct Remembered {
-  std::size_t pathLength;  // of its path, the leading part of path below
-  int fd;                  // -1 while its search holds it, or once given back
-  std::uint64_t number;
+// A subdirectory a listing named, in the listing's order, which is the
+// order the walk asks for them in.
+struct Child {
+  std::uint64_t nameHash;
+  ListedDirectory listed;
 };
 
-// Guarded by lock: the walk has one thread, but the calls may come from any.
+struct Level {
+  std::size_t pathLength;  // of its path, the leading part of path below
+  int fd;                  // kept once its listing ended; -1 while its search holds it, or not kept
+  std::uint64_t number;
+  Child* children;
+  std::size_t childCount;
+  std::size_t childCapacity;
+  std::size_t nextChild;  // where the next one asked for is looked for first
+};
+
+// The walk on the caller's thread is the only one that opens directories
+// here, so nobody waits on this lock: it is held across the open, so that
+// no kept descriptor closes under it, and across the releases.
 std::mutex lock;
-Remembered chain[kMaxRemembered];
-std::size_t depth = 0;  // of chain
-std::size_t descriptorsKept = 0;
-std::size_t descriptorShare = 0;
+Level* levels = nullptr;  // levels[0] is the walk's start, whose descriptor walk_start keeps
+std::size_t depth = 0;
+std::size_t levelCapacity = 0;
+std::size_t keptCount = 0;
+std::size_t keepLimit = 0;  // set from the descriptors free when a walk starts
 std::uint64_t lastNumber = 0;
 char* path = nullptr;  // of the deepest remembered directory
 std::size_t pathCapacity = 0;
 
-// Forgets the remembered directories from index on; their descriptors go to fds.
-void ForgetFrom(std::size_t index, int* fds, std::size_t& fdCount) {
-  while (depth > index) {
-    const Remembered& gone = chain[--depth];
-    if (gone.fd >= 0) {
-      fds[fdCount++] = gone.fd;
-      --descriptorsKept;
-    }
+std::uint64_t HashOf(const char* name, std::size_t length) {
+  std::uint64_t hash = 14695981039346656037u;
+  for (std::size_t i = 0; i < length; ++i) {
+    hash = (hash ^ static_cast<unsigned char>(name[i])) * 1099511628211u;
   }
+  return hash;
 }
 
-// Makes room for one more: the shallowest is forgotten, and its descriptor goes to fds.
-void MakeRoom(int* fds, std::size_t& fdCount) {
-  if (depth < kMaxRemembered) return;
-  if (chain[0].fd >= 0) {
-    fds[fdCount++] = chain[0].fd;
-    --descriptorsKept;
+void Forget(Level& level) {
+  if (level.fd >= 0) {
+    ::close(level.fd);
+    --keptCount;
   }
-  std::memmove(chain, chain + 1, (depth - 1) * sizeof chain[0]);
-  --depth;
+  ::operator delete(level.children);
 }
 
-bool RememberPath(const char* directory, std::size_t keep, std::size_t length) {
+void ForgetFrom(std::size_t index) {
+  while (depth > index) Forget(levels[--depth]);
+}
+
+// Closes every kept descriptor: the walk ran out of them.
+void CloseKept() {
+  for (std::size_t i = 0; i < depth; ++i) {
+    if (levels[i].fd >= 0) ::close(std::exchange(levels[i].fd, -1));
+  }
+  keptCount = 0;
+}
+
+bool Remember(const char* directory, std::size_t keep, std::size_t length, AncestorTicket& ticket) {
+  if (depth == levelCapacity) {
+    const std::size_t capacity = levelCapacity == 0 ? 64 : levelCapacity * 2;
+    auto* grown = static_cast<Level*>(::operator new(capacity * sizeof(Level), std::nothrow));
+    if (grown == nullptr) return false;
+    if (depth > 0) std::memcpy(grown, levels, depth * sizeof(Level));
+    ::operator delete(levels);
+    levels = grown;
+    levelCapacity = capacity;
+  }
   if (length + 1 > pathCapacity) {
     const std::size_t capacity = (length + 1) * 2;
     char* grown = static_cast<char*>(::operator new(capacity, std::nothrow));
@@ -66,74 +98,142 @@ bool RememberPath(const char* directory, std::size_t keep, std::size_t length) {
     pathCapacity = capacity;
   }
   std::memcpy(path + keep, directory + keep, length - keep);
+  ticket.number = ++lastNumber;
+  levels[depth++] = Level{length, -1, ticket.number, nullptr, 0, 0, 0};
   return true;
+}
+
+// What the listing of level said of its subdirectory name; nothing when it
+// was not noted (memory ran short), and then it is opened unchecked.
+ListedDirectory Lookup(Level& level, const char* name, std::size_t length) {
+  const std::uint64_t hash = HashOf(name, length);
+  for (std::size_t i = 0; i < level.childCount; ++i) {
+    const std::size_t at = (level.nextChild + i) % level.childCount;
+    if (level.children[at].nameHash == hash) {
+      level.nextChild = at + 1;
+      return level.children[at].listed;
+    }
+  }
+  return ListedDirectory();
+}
+
+Level* LevelOf(const AncestorTicket& ticket) {
+  for (std::size_t i = depth; ticket.number != 0 && i > 0; --i) {
+    if (levels[i - 1].number == ticket.number) return &levels[i - 1];
+  }
+  return nullptr;
+}
+
+// Opens the subdirectory name (length characters, one name) of parent, or
+// directory when it is more than one name below it.
+int OpenBelowParent(const Level& parent, bool parentIsStart, const char* directory,
+                    std::size_t length, const char* name, std::size_t nameLength,
+                    const ListedDirectory& listed) {
+  if (parent.fd < 0 || parentIsStart || nameLength > kMaxNameLength ||
+      std::memchr(name, '/', nameLength) != nullptr) {
+    return OpenBelowStart(directory, length, listed, kListFlags);
+  }
+  char copy[kMaxNameLength + 1];
+  std::memcpy(copy, name, nameLength);
+  copy[nameLength] = '\0';
+  return OpenListedDirectory(parent.fd, copy, listed, kListFlags);
 }
 
 }  // namespace
 
-int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& ticket) {
+int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& ticket,
+                     DWORD& error) {
   ticket.number = 0;
-  // Held across the open, so that no descriptor of the chain closes under
-  // it. The walk has one thread; a search begun meanwhile on another one
-  // opens by path.
-  std::unique_lock<std::mutex> guard(lock, std::try_to_lock);
-  if (!guard.owns_lock()) {
-    return length == 0 ? OpenDirectory(AT_FDCWD, "/", 1)
-                       : OpenDirectory(AT_FDCWD, directory, length);
-  }
-  int fds[kMaxRemembered + 1];
-  std::size_t fdCount = 0;
-  // The deepest remembered directory, with its descriptor, whose path leads to this one.
+  const std::lock_guard<std::mutex> guard(lock);
+  // The deepest remembered directory whose path leads to this one.
   std::size_t found = depth;
   while (found > 0) {
-    const Remembered& candidate = chain[found - 1];
-    const std::size_t prefix = candidate.pathLength;
-    if (candidate.fd >= 0 && prefix < length && directory[prefix] == '/' &&
-        std::memcmp(directory, path, prefix) == 0) {
+    const std::size_t prefix = levels[found - 1].pathLength;
+    if (prefix < length && directory[prefix] == '/' && std::memcmp(directory, path, prefix) == 0) {
       break;
     }
     --found;
   }
-  ForgetFrom(found, fds, fdCount);
-  if (found == 0) descriptorShare = ReadAheadDescriptors();
-  for (std::size_t i = 0; i < fdCount; ++i) ::close(fds[i]);
-  fdCount = 0;
-
-  // The path of the deepest left, now the one found, leads this one's.
-  const std::size_t keep = depth > 0 ? chain[depth - 1].pathLength : 0;
-  const int fd = depth == 0
-                     ? length == 0 ? OpenDirectory(AT_FDCWD, "/", 1)
-                                   : OpenDirectory(AT_FDCWD, directory, length)
-                     : OpenDirectory(chain[depth - 1].fd, directory + keep + 1, length - keep - 1);
-  if (fd < 0) return fd;
-  const int openError = errno;
-  MakeRoom(fds, fdCount);
-  if (RememberPath(directory, keep, length)) {
-    ticket.number = ++lastNumber;
-    chain[depth++] = Remembered{length, -1, ticket.number};
-  } else {
-    ForgetFrom(0, fds, fdCount);  // short of memory: opened by path from now on
+  if (found == 0) {
+    // Not below the walk: a new one starts here, as given.
+    ForgetFrom(0);
+    const std::size_t free = FreeDescriptors();
+    keepLimit = free > 2 ? (free - 2) / 2 : 0;
+    if (keepLimit > kMaxKept) keepLimit = kMaxKept;
+    const int fd = OpenStart(directory, length);
+    if (fd < 0) {
+      error = ErrorFromOpening(errno);
+      return -1;
+    }
+    if (!Remember(directory, 0, length, ticket)) {
+      ::close(fd);
+      error = ERROR_NOT_ENOUGH_MEMORY;
+      return -1;
+    }
+    return fd;
   }
-  for (std::size_t i = 0; i < fdCount; ++i) ::close(fds[i]);
-  errno = openError;
+  ForgetFrom(found);
+  Level& parent = levels[found - 1];
+  std::size_t at = parent.pathLength;
+  while (at < length && directory[at] == '/') ++at;
+  const std::size_t nameLength = length - at;
+  const ListedDirectory listed = Lookup(parent, directory + at, nameLength);
+  int fd =
+      OpenBelowParent(parent, found == 1, directory, length, directory + at, nameLength, listed);
+  if (fd < 0 && (errno == EMFILE || errno == ENFILE) && keptCount > 0) {
+    // What is kept only saves time: give it back, and open from the start.
+    CloseKept();
+    fd = OpenBelowStart(directory, length, listed, kListFlags);
+  }
+  if (fd < 0) {
+    error = ErrorFromOpeningBelow(errno);
+    return -1;
+  }
+  if (!Remember(directory, parent.pathLength, length, ticket)) {
+    ::close(fd);
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    return -1;
+  }
   return fd;
 }
 
-void LetGoOfDirectory(int fd, AncestorTicket& ticket) {
-  int spare = fd;
-  {
-    const std::lock_guard<std::mutex> guard(lock);
-    for (std::size_t i = depth; ticket.number != 0 && i > 0; --i) {
-      Remembered& remembered = chain[i - 1];
-      if (remembered.number != ticket.number) continue;
-      if (remembered.fd < 0 && descriptorsKept < descriptorShare) {
-        remembered.fd = fd;
-        ++descriptorsKept;
-        spare = -1;
-      }
-      break;
-    }
-    ticket.number = 0;
+void NoteSubdirectory(const AncestorTicket& ticket, const char* name,
+                      const ListedDirectory& listed) {
+  const std::lock_guard<std::mutex> guard(lock);
+  Level* level = LevelOf(ticket);
+  if (level == nullptr) return;
+  if (level->childCount == level->childCapacity) {
+    const std::size_t capacity = level->childCapacity == 0 ? 16 : level->childCapacity * 2;
+    auto* grown = static_cast<Child*>(::operator new(capacity * sizeof(Child), std::nothrow));
+    if (grown == nullptr) return;  // opened unchecked, still below the start
+    if (level->childCount > 0)
+      std::memcpy(grown, level->children, level->childCount * sizeof(Child));
+    ::operator delete(level->children);
+    level->children = grown;
+    level->childCapacity = capacity;
   }
-  if (spare >= 0) ::close(spare);
+  level->children[level->childCount++] = Child{HashOf(name, std::strlen(name)), listed};
+}
+
+void LetGoOfDirectory(int fd, AncestorTicket& ticket) {
+  const std::lock_guard<std::mutex> guard(lock);
+  Level* level = LevelOf(ticket);
+  ticket.number = 0;
+  // The start's own descriptor is kept by walk_start.
+  if (level == nullptr || level == &levels[0] || keepLimit == 0) {
+    ::close(fd);
+    return;
+  }
+  if (keptCount == keepLimit) {
+    // The deepest are kept: the shallowest kept one goes.
+    for (std::size_t i = 1; i < depth; ++i) {
+      if (levels[i].fd >= 0) {
+        ::close(std::exchange(levels[i].fd, -1));
+        --keptCount;
+        break;
+      }
+    }
+  }
+  level->fd = fd;
+  ++keptCount;
 }

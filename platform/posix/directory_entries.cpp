@@ -32,6 +32,14 @@ bool HasAttribute(const struct statx& status, std::uint64_t attribute) {
   return (status.stx_attributes_mask & attribute) != 0 && (status.stx_attributes & attribute) != 0;
 }
 
+// Whether name in directoryFd is still the link that status described.
+bool StillTheSameLink(int directoryFd, const char* name, const struct statx& status) {
+  struct statx again;
+  return system_calls::Statx(directoryFd, name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags,
+                             STATX_TYPE | STATX_INO, &again) == 0 &&
+         S_ISLNK(again.stx_mode) && again.stx_ino == status.stx_ino;
+}
+
 }  // namespace
 
 DWORD ErrorFromOpening(int error) {
@@ -57,7 +65,7 @@ void HandOutHeldDot(unsigned& heldDots, WIN32_FIND_DATAA& record) {
   record.dwReserved0 = 0;
 }
 
-void DescribeEntry(int directoryFd, const char* name, const struct statx& status,
+bool DescribeEntry(int directoryFd, const char* name, const struct statx& status,
                    WIN32_FIND_DATAA& record) {
   DWORD attributes = 0;
   DWORD reparseTag = 0;
@@ -70,11 +78,15 @@ void DescribeEntry(int directoryFd, const char* name, const struct statx& status
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     reparseTag = IO_REPARSE_TAG_SYMLINK;
     struct statx target;
-    if (system_calls::Statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0 &&
-        S_ISDIR(target.stx_mode)) {
-      attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (system_calls::Statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0) {
+      if (S_ISDIR(target.stx_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    } else if (!StillTheSameLink(directoryFd, name, status)) {
+      // Its target could not be looked at because the link itself went
+      // (swapped back for a directory, say): a dangling link would be a
+      // file, and this is not one.
+      return false;
     }
-  } else if (HasAttribute(status, STATX_ATTR_MOUNT_ROOT)) {
+  } else if (IsMountRoot(status)) {
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     reparseTag = IO_REPARSE_TAG_MOUNT_POINT;
   }
@@ -96,6 +108,7 @@ void DescribeEntry(int directoryFd, const char* name, const struct statx& status
   record.ftCreationTime = ToFileTime((status.stx_mask & STATX_BTIME) != 0 ? status.stx_btime
                                      : changedFirst                       ? changed
                                                                           : modified);
+  return true;
 }
 
 int OpenDirectory(int base, const char* path, std::size_t length) {

@@ -244,7 +244,11 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
     struct statx status;
     if (system_calls::Statx(search.directoryFd, entry->d_name,
                             AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask, &status) == 0) {
-      DescribeEntry(search.directoryFd, entry->d_name, status, record);
+      if (!DescribeEntry(search.directoryFd, entry->d_name, status, record)) continue;
+      if (IsEnteredDirectory(record, entry->d_name)) {
+        NoteSubdirectory(search.ticket, entry->d_name,
+                         ListedDirectory{DeviceOf(status), status.stx_ino});
+      }
       return true;
     }
     // Search permission belongs to the directory, not to the entry: the first
@@ -309,12 +313,14 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
   } else {
     // The root is named by the empty path before the separator.
     AncestorTicket ticket;
+    DWORD error = 0;
     const int directoryFd =
         separator == nullptr
-            ? OpenAsDescendant(".", 1, ticket)
-            : OpenAsDescendant(fileName, static_cast<std::size_t>(separator - fileName), ticket);
+            ? OpenAsDescendant(".", 1, ticket, error)
+            : OpenAsDescendant(fileName, static_cast<std::size_t>(separator - fileName), ticket,
+                               error);
     if (directoryFd < 0) {
-      SetLastError(ErrorFromOpening(errno));
+      SetLastError(error);
       return INVALID_HANDLE_VALUE;
     }
     handle = OpenSearch(directoryFd, ticket, pattern, patternLength);

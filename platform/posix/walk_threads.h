@@ -19,7 +19,12 @@ unsigned WalkThreads();
 // process may run on, at most kMaxWalkThreads.
 unsigned DiskWalkThreads();
 
-// The descriptors the read-ahead may hold open at once: a quarter of the
-// process's limit, so that the walk on the caller's thread and the rest of
-// the process keep the other three.
+// The descriptors the process may still open: its limit less those open now
+// (inherited ones included), at most kMaxCountedDescriptors.
+inline constexpr std::size_t kMaxCountedDescriptors = 4096;
+std::size_t FreeDescriptors();
+
+// The descriptors the read-ahead may hold open at once: half of those free
+// once the walk's own two (its start and the directory it reads) are set
+// aside, at most 1024.
 std::size_t ReadAheadDescriptors();

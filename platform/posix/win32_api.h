@@ -62,6 +62,9 @@ inline constexpr DWORD ERROR_INVALID_NAME = 123;
 inline constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_DIRECTORY = 267;  // a directory name that names something else
+// Altered from outside since it was looked at: a listed directory that changed before it was
+// opened.
+inline constexpr DWORD ERROR_FILE_INVALID = 1006;
 
 struct FILETIME {
   DWORD dwLowDateTime;

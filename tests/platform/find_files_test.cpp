@@ -516,10 +516,17 @@ TEST(FindFilesTest, EachSearchListsItsOwnDirectoryWhateverCameBefore) {
     EXPECT_THAT(Names(List(tree.Path(row.search))), UnorderedElementsAreArray(row.names))
         << row.search;
   }
-  // A directory replaced after it was listed: the new one is listed.
+  // A directory replaced after its parent's listing named it is not the one
+  // listed: it is refused as changed, and only a new listing of the parent
+  // makes the new one searchable.
   ASSERT_EQ(::rename(tree.Path("a/b").c_str(), tree.Path("old-b").c_str()), 0);
   tree.Dir("a/b");
   tree.File("a/b/new");
+  WIN32_FIND_DATAA record;
+  EXPECT_EQ(FindFirstFileA(tree.Path("a/b/*").c_str(), &record), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_INVALID);
+  EXPECT_THAT(Names(List(tree.Path("a/*"))), UnorderedElementsAreArray(std::vector<std::string>{
+                                                 ".", "..", "b", "bc", "in-a1.txt"}));
   EXPECT_THAT(Names(List(tree.Path("a/b/*"))),
               UnorderedElementsAreArray(std::vector<std::string>{".", "..", "new"}));
 }

@@ -1,0 +1,180 @@
+#include "platform/posix/open_below.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "platform/posix/directory_entries.h"
+#include "platform/posix/system_calls.h"
+
+namespace {
+
+// The errno of a directory swapped for another one since its listing.
+constexpr int kSwapped = ESTALE;
+
+// Kernels before 5.6 have no openat2: then each name is opened with
+// O_NOFOLLOW and its device checked. Set once, by whichever thread learns it.
+std::atomic<bool> noOpenat2{false};
+
+// Opens one piece of a path (at most PATH_MAX - 1 characters, terminated)
+// relative to base with openat2, refusing links, mount crossings and any
+// way above base. ENOSYS when the kernel lacks openat2.
+int OpenPiece(int base, const char* piece, int flags) {
+  struct open_how how;
+  std::memset(&how, 0, sizeof how);
+  how.flags = static_cast<std::uint64_t>(flags | O_NOFOLLOW | O_CLOEXEC);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
+  const long fd = system_calls::OpenAt2(base, piece, &how);
+  if (fd < 0 && errno == ENOSYS) noOpenat2.store(true, std::memory_order_relaxed);
+  return static_cast<int>(fd);
+}
+
+// Opens one name relative to base without openat2: O_NOFOLLOW refuses a
+// link as the last (only) name, and the device and mount-root checks refuse
+// a mount on it.
+int OpenNameChecked(int base, const char* name, int flags, std::uint64_t baseDevice) {
+  const int fd = system_calls::OpenAt(base, name, flags | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return fd;
+  struct statx status;
+  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE, &status) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  if (DeviceOf(status) != baseDevice || IsMountRoot(status)) {
+    ::close(fd);
+    errno = EXDEV;
+    return -1;
+  }
+  return fd;
+}
+
+// The device of the open directory fd; false with errno set when statx fails.
+bool DeviceOfOpen(int fd, std::uint64_t& device) {
+  struct statx status;
+  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE, &status) != 0) {
+    return false;
+  }
+  device = DeviceOf(status);
+  return true;
+}
+
+// Whether the open directory fd is the one listed; on a refusal fd is closed
+// and errno set.
+int CheckListed(int fd, const ListedDirectory& listed) {
+  if (fd < 0 || listed.inode == 0) return fd;
+  struct statx status;
+  int error = 0;
+  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_INO, &status) != 0) {
+    error = errno;
+  } else if (status.stx_ino != listed.inode || DeviceOf(status) != listed.device) {
+    error = kSwapped;
+  }
+  if (error == 0) return fd;
+  ::close(fd);
+  errno = error;
+  return -1;
+}
+
+// Opens path (length characters) relative to start without openat2, one name
+// at a time; names but the last are opened O_PATH, each checked for its device.
+int OpenNameByName(int start, const char* path, std::size_t length, int flags) {
+  std::uint64_t device = 0;
+  if (!DeviceOfOpen(start, device)) return -1;
+  char name[kMaxNameLength + 1];
+  int base = start;
+  std::size_t at = 0;
+  for (;;) {
+    while (at < length && path[at] == '/') ++at;
+    std::size_t end = at;
+    while (end < length && path[end] != '/') ++end;
+    std::size_t next = end;
+    while (next < length && path[next] == '/') ++next;
+    const bool last = next >= length;
+    int fd = -1;
+    if (end == at || end - at > kMaxNameLength) {
+      errno = end == at ? ENOENT : ENAMETOOLONG;
+    } else if ((end - at == 1 && path[at] == '.') ||
+               (end - at == 2 && path[at] == '.' && path[at + 1] == '.')) {
+      errno = EXDEV;  // never up, and no name of a listing is a dot
+    } else {
+      std::memcpy(name, path + at, end - at);
+      name[end - at] = '\0';
+      fd = OpenNameChecked(base, name, last ? flags : O_PATH | O_DIRECTORY, device);
+    }
+    const int error = errno;
+    if (base != start) ::close(base);
+    if (fd < 0 || last) {
+      errno = error;
+      return fd;
+    }
+    base = fd;
+    at = next;
+  }
+}
+
+}  // namespace
+
+int OpenListedDirectory(int parentFd, const char* name, const ListedDirectory& listed, int flags) {
+  int fd = -1;
+  if (!noOpenat2.load(std::memory_order_relaxed)) {
+    fd = OpenPiece(parentFd, name, flags);
+    if (fd >= 0 || errno != ENOSYS) return CheckListed(fd, listed);
+  }
+  return CheckListed(OpenNameByName(parentFd, name, std::strlen(name), flags), listed);
+}
+
+int OpenBelow(int startFd, const char* path, std::size_t length, const ListedDirectory& listed,
+              int flags) {
+  if (noOpenat2.load(std::memory_order_relaxed)) {
+    return CheckListed(OpenNameByName(startFd, path, length, flags), listed);
+  }
+  // The kernel takes at most PATH_MAX characters at once: a longer path is
+  // opened a piece at a time, each piece below the one before.
+  char piece[PATH_MAX];
+  int base = startFd;
+  std::size_t start = 0;
+  for (;;) {
+    while (start < length && path[start] == '/') ++start;
+    const std::size_t rest = length - start;
+    std::size_t cut = rest;
+    if (rest >= sizeof piece) {
+      cut = sizeof piece - 1;
+      while (cut > 0 && path[start + cut] != '/') --cut;
+    }
+    int fd = -1;
+    if (rest == 0 || cut == 0) {
+      errno = rest == 0 ? ENOENT : ENAMETOOLONG;
+    } else {
+      std::memcpy(piece, path + start, cut);
+      piece[cut] = '\0';
+      fd = OpenPiece(base, piece, cut >= rest ? flags : O_PATH | O_DIRECTORY);
+    }
+    const int error = errno;
+    if (base != startFd) ::close(base);
+    if (fd < 0 && error == ENOSYS && base == startFd) {
+      return CheckListed(OpenNameByName(startFd, path, length, flags), listed);
+    }
+    if (fd < 0 || cut >= rest) {
+      errno = error;
+      return CheckListed(fd, listed);
+    }
+    base = fd;
+    start += cut;
+  }
+}
+
+bool ChangedSinceListing(int error) {
+  return error == ELOOP || error == EXDEV || error == ENOTDIR || error == kSwapped;
+}
+
+DWORD ErrorFromOpeningBelow(int error) {
+  return ChangedSinceListing(error) ? ERROR_FILE_INVALID : ErrorFromOpening(error);
+}

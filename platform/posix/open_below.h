@@ -1,0 +1,39 @@
+// How a directory below the walk's start is opened: relative to a directory
+// already open, never through a symbolic link, never onto another mount, and
+// only if it is still the directory its parent's listing named. Whoever
+// swaps a listed directory for a link, a mount or another directory between
+// its listing and its opening gets a refusal, never the other directory's
+// entries under the listed name. A refusal here is final: no caller opens the
+// same directory another way.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win32.h"
+
+// What a listing said of a directory: the one opened must be the same.
+struct ListedDirectory {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;  // 0: not known, so not checked
+};
+
+// Opens name, an entry of the open directory parentFd, with flags (which
+// must include O_DIRECTORY). Answers -1 with errno set when it cannot; see
+// ChangedSinceListing for the refusals that mean it changed.
+int OpenListedDirectory(int parentFd, const char* name, const ListedDirectory& listed, int flags);
+
+// Opens the directory named by the first length characters of path, relative
+// to startFd and never above it, one name at a time as OpenListedDirectory
+// does. Path is relative (no leading separator); it may be longer than the
+// kernel takes in one call.
+int OpenBelow(int startFd, const char* path, std::size_t length, const ListedDirectory& listed,
+              int flags);
+
+// Whether the errno of a failed open below the start says that the entry is
+// no longer the directory listed: a link, a mount point, something else, or
+// another directory.
+bool ChangedSinceListing(int error);
+
+// The platform's error for a directory below the start that could not be opened.
+DWORD ErrorFromOpeningBelow(int error);

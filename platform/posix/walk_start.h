@@ -1,0 +1,27 @@
+// The directory a walk started from. Its path is opened as given (a link in
+// it is the user's choice) and its descriptor held until another walk
+// starts, so that every directory below it is opened relative to it, never
+// by a path that could pass through a link or a mount placed since.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/posix/open_below.h"
+
+// Opens the directory named by the first length characters of directory
+// (0: the root) for listing, as given, and makes it the start of a new walk.
+// -1 with errno set on failure; the start is then none.
+int OpenStart(const char* directory, std::size_t length);
+
+// Whether directory lies below the start: the start's path, a separator,
+// and more.
+bool IsBelowStart(const char* directory, std::size_t length);
+
+// Opens directory, which lies below the start, with flags, relative to the
+// start's descriptor as OpenBelow does. -1 with errno set on failure, ENOENT
+// when it no longer lies below the start.
+int OpenBelowStart(const char* directory, std::size_t length, const ListedDirectory& listed,
+                   int flags);
+
+// Opens directory for listing below the start when it lies there, else as a new start.
+int OpenInWalk(const char* directory, std::size_t length, const ListedDirectory& listed);
