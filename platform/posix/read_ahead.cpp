@@ -20,7 +20,9 @@
 
 #include "platform/posix/directory_entries.h"
 #include "platform/posix/error_from_errno.h"
+#include "platform/posix/open_below.h"
 #include "platform/posix/system_calls.h"
+#include "platform/posix/walk_start.h"
 #include "platform/posix/walk_threads.h"
 #include "platform/posix/wildcard.h"
 
@@ -50,12 +52,16 @@ constexpr std::uint32_t kChunkEntries = 128;
 constexpr unsigned kDirectoriesPerDiskCheck = 32;
 constexpr long kDiskBlocks = 256;
 
+// Where a directory stands, and who moves it on from there.
 enum class State : std::uint8_t {
-  kUnstarted,  // named by its parent's listing, not opened
-  kInLine,     // left to the walk's thread, to be opened as the walk without read-ahead opens it
-  kOpen,       // open with more to read, and nobody reading it
-  kBusy,       // a thread opens it or reads its next batch
-  kEnded,      // read to its end, or to the error in endError
+  kUnstarted,  // named by its parent's listing, not opened: a worker picks it, or the walk opens it
+  kInLine,     // a worker could not open it (no descriptor or memory to spare): the walk opens
+               // it when it asks for it, still counted in its parent so that the parent's
+               // descriptor stays open for it
+  kOpen,       // open with more to read, and nobody reading it: picked by a worker or the walk
+  kBusy,       // a thread opens it or reads its next batch: that thread moves it on, and wakes
+               // the walk whatever it leaves it in
+  kEnded,      // read to its end, or to the error in endError: final
 };
 
 // One entry of a batch, described.
@@ -66,6 +72,7 @@ struct Entry {
   FILETIME write;
   DWORD attributes;  // 0: it could not be described, and is left out; or kRefused
   DWORD reparseTag;  // with kRefused, the error that ends the listing before it
+  std::uint64_t device;
   std::uint64_t inode;
   std::int64_t changed;  // the status change time, in nanoseconds
   std::uint32_t nameOffset;
@@ -116,6 +123,7 @@ struct Node {
   bool detached;         // searched, but no longer part of what is foretold
   bool holdsParent;      // holds a reference on parent: until the walk asks for it
   bool countedByParent;  // counts in parent->unopenedChildren: until opened or dropped
+  bool walkReadsOnly;    // a worker lacked the memory for its next batch: the walk reads on
   int fd;
   DWORD endError;
   // The list, a search, a thread working on it, each child that holds it.
@@ -128,9 +136,13 @@ struct Node {
   // As its parent's listing described it, and when a worker opened it: a
   // directory read ahead is the same one when the walk reaches it if these
   // have not changed.
+  std::uint64_t device;
   std::uint64_t inode;
   std::int64_t changed;
   std::int64_t openedAt;  // 0: opened on the walk's thread, when asked for
+  // Where the listing stands after the last batch read, to read a batch again
+  // that was read and could not be kept.
+  std::int64_t resumeOffset;
   std::size_t nameLength;
   const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
 };
@@ -146,6 +158,7 @@ static_assert(sizeof(Page) % alignof(Entry) == 0, "entries must follow the heade
 struct Job {
   Job* prev;  // among the jobs with chunks nobody has taken
   Job* next;
+  Node* node;  // whose batch it is
   Page* page;
   int fd;
   std::uint32_t chunkCount;
@@ -199,8 +212,10 @@ struct Shared {
   unsigned workersStarted = 0;
   unsigned idleWorkers = 0;
   unsigned progressWaiters = 0;
-  unsigned running = 0;                // threads inside a task
-  bool pausing = false;                // a fork is waiting for every task to end
+  unsigned running = 0;  // threads inside a task
+  // Threads waiting for every task to end (a walk settling, a fork): while
+  // there are any, no task is picked. Each waiter counts itself in and out.
+  unsigned pauses = 0;
   bool stopping = false;               // the process is ending: workers leave
   pthread_t workers[kMaxWalkThreads];  // the first workersStarted are running
   Node* head = nullptr;                // the list: directories the walk will ask for, in its order
@@ -221,7 +236,8 @@ struct Shared {
   bool pathKnown = false;
 };
 
-// Never destroyed: workers may still wait on its lock while the process exits.
+// Never destroyed: a worker still in a system call when the process exits
+// (StopWorkers leaves it there) may take the lock once it returns.
 alignas(Shared) unsigned char sharedStorage[sizeof(Shared)];
 Shared& S() { return *std::launder(reinterpret_cast<Shared*>(sharedStorage)); }
 
@@ -232,14 +248,18 @@ class Deferred {
   Deferred() = default;
   Deferred(const Deferred&) = delete;
   Deferred& operator=(const Deferred&) = delete;
-  ~Deferred() { Run(); }
+  ~Deferred() {
+    Run();
+    ::operator delete(more);
+  }
 
   void Close(int fd) {
-    if (fdCount == kMaxFds) {
-      ::close(fd);  // rare: many at once
+    if (fdCount == fdRoom && !Grow()) {
+      ::close(fd);  // only when no memory is left for the list
       return;
     }
-    fds[fdCount++] = fd;
+    (fdCount < kMaxFds ? fds[fdCount] : more[fdCount - kMaxFds]) = fd;
+    ++fdCount;
   }
   void Free(Node* node) {
     node->next = nodes;
@@ -255,7 +275,7 @@ class Deferred {
   }
   // Only outside the lock.
   void Run() {
-    for (std::size_t i = 0; i < fdCount; ++i) ::close(fds[i]);
+    for (std::size_t i = 0; i < fdCount; ++i) ::close(i < kMaxFds ? fds[i] : more[i - kMaxFds]);
     fdCount = 0;
     while (nodes != nullptr) {
       Node* next = nodes->next;
@@ -272,8 +292,22 @@ class Deferred {
   }
 
  private:
+  // Room for more descriptors than the fixed list holds, made once: a walk
+  // dropping its predictions lets go of a descriptor for each directory of
+  // the window and each parent they kept open, far fewer than this.
+  bool Grow() {
+    if (more != nullptr) return false;
+    more = static_cast<int*>(::operator new(kMoreFds * sizeof(int), std::nothrow));
+    if (more == nullptr) return false;
+    fdRoom = kMaxFds + kMoreFds;
+    return true;
+  }
+
   static constexpr std::size_t kMaxFds = 16;
+  static constexpr std::size_t kMoreFds = 4096;
   int fds[kMaxFds];
+  int* more = nullptr;
+  std::size_t fdRoom = kMaxFds;
   std::size_t fdCount = 0;
   Node* nodes = nullptr;
   Page* pages = nullptr;
@@ -513,15 +547,20 @@ std::int64_t Now() {
   return now.tv_sec * std::int64_t{1000000000} + now.tv_nsec;
 }
 
-// Whether the directory at path is still the one with that inode and change time.
-bool StillTheSame(const char* path, std::size_t length, std::uint64_t inode, std::int64_t changed) {
-  char copy[PATH_MAX];
-  if (length == 0 || length >= sizeof copy) return true;  // not looked at again
-  std::memcpy(copy, path, length);
-  copy[length] = '\0';
+// Whether the directory at path (below the walk's start) is still the one
+// listed, with the same change time. Opened the safe way, as a directory to
+// be listed would be, only to look at it.
+bool StillTheSame(const char* path, std::size_t length, const ListedDirectory& listed,
+                  std::int64_t changed) {
+  system_calls::Reach(system_calls::Point::kCheckingFreshness, path);
+  const int fd = OpenBelowStart(path, length, listed, O_PATH | O_DIRECTORY);
+  if (fd < 0) return false;
   struct statx status;
-  return ::statx(AT_FDCWD, copy, kStatxLookFlags, STATX_INO | STATX_CTIME, &status) == 0 &&
-         status.stx_ino == inode && ChangeTime(status) == changed;
+  const bool same =
+      system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_CTIME, &status) == 0 &&
+      ChangeTime(status) == changed;
+  ::close(fd);
+  return same;
 }
 
 void DescribeRange(Page* page, int fd, std::uint32_t begin, std::uint32_t end) {
@@ -546,7 +585,8 @@ void DescribeRange(Page* page, int fd, std::uint32_t begin, std::uint32_t end) {
       }
       continue;
     }
-    DescribeEntry(fd, name, status, record);
+    if (!DescribeEntry(fd, name, status, record)) continue;  // a link that went meanwhile
+    entry.device = DeviceOf(status);
     entry.inode = status.stx_ino;
     entry.changed = ChangeTime(status);
     entry.attributes = record.dwFileAttributes;
@@ -583,9 +623,18 @@ void RunChunk(Job* job, std::uint32_t chunk, std::unique_lock<SharedLock>& guard
   if (++job->doneChunks == job->chunkCount) NotifyProgress();
 }
 
-// Describes every entry of page; a large batch is shared with idle threads.
-// Called and returns with the lock released.
-void Describe(Page* page, int fd, std::unique_lock<SharedLock>& guard) {
+// The job of node's batch with a chunk nobody has taken; null when there is none.
+Job* JobOf(const Node* node) {
+  for (Job* job = S().jobsHead; job != nullptr; job = job->next) {
+    if (job->node == node) return job;
+  }
+  return nullptr;
+}
+
+// Describes every entry of page, node's batch; a large batch is shared with
+// idle threads. A worker waiting for the last chunks takes any batch's; the
+// walk's thread only its own. Called and returns with the lock released.
+void Describe(Node* node, Page* page, int fd, bool onWalk, std::unique_lock<SharedLock>& guard) {
   Shared& s = S();
   if (page->count < 2 * kChunkEntries) {
     DescribeRange(page, fd, 0, page->count);
@@ -597,15 +646,16 @@ void Describe(Page* page, int fd, std::unique_lock<SharedLock>& guard) {
     DescribeRange(page, fd, 0, page->count);
     return;
   }
-  Job job{nullptr, nullptr, page, fd, (page->count + kChunkEntries - 1) / kChunkEntries, 0, 0};
+  Job job{nullptr, nullptr, node, page, fd, (page->count + kChunkEntries - 1) / kChunkEntries,
+          0,       0};
   job.prev = s.jobsTail;
   (s.jobsTail != nullptr ? s.jobsTail->next : s.jobsHead) = &job;
   s.jobsTail = &job;
   WakeWorkers();
-  NotifyProgress();  // a walk waiting for its listing takes chunks too
+  NotifyProgress();  // a walk waiting for this listing takes chunks too
   while (job.doneChunks < job.chunkCount) {
     // Its own chunks first, then any other batch's, then wait for the last ones.
-    Job* from = job.nextChunk < job.chunkCount ? &job : s.jobsHead;
+    Job* from = job.nextChunk < job.chunkCount ? &job : onWalk ? nullptr : s.jobsHead;
     if (from != nullptr) {
       RunChunk(from, ClaimChunk(from), guard);
       continue;
@@ -636,6 +686,14 @@ bool IsEntered(const Entry& entry, const char* name) {
          !IsReparseTagNameSurrogate(entry.reparseTag);
 }
 
+void FreeChildren(Node* children) {
+  while (children != nullptr) {
+    Node* next = children->next;
+    ::operator delete(children);
+    children = next;
+  }
+}
+
 // The subdirectories the walk will enter, chained by next, in the page's
 // order. Answers false, with nothing made, when memory is short.
 bool MakeChildren(Page* page, Node*& children) {
@@ -647,58 +705,43 @@ bool MakeChildren(Page* page, Node*& children) {
     const char* name = names + entries[i].nameOffset;
     if (!IsEntered(entries[i], name)) continue;
     Node* child = NewNode(name, entries[i].nameLength);
-    if (child != nullptr) {
-      child->inode = entries[i].inode;
-      child->changed = entries[i].changed;
-    }
     if (child == nullptr) {
-      while (children != nullptr) {
-        Node* next = children->next;
-        ::operator delete(children);
-        children = next;
-      }
+      FreeChildren(children);
+      children = nullptr;
       return false;
     }
+    child->device = entries[i].device;
+    child->inode = entries[i].inode;
+    child->changed = entries[i].changed;
     (last != nullptr ? last->next : children) = child;
     last = child;
   }
   return true;
 }
 
-// Opens a subdirectory for reading ahead: never through a link, never onto
-// another mount. -1 with errno set when it cannot, or must not.
-int OpenAhead(int parentFd, const char* name) {
-  static std::atomic<bool> noOpenat2{false};
-  if (!noOpenat2.load(std::memory_order_relaxed)) {
-    struct open_how how;
-    std::memset(&how, 0, sizeof how);
-    how.flags = kListFlags | O_NOFOLLOW;
-    how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = system_calls::OpenAt2(parentFd, name, &how);
-    if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
-    noOpenat2.store(true, std::memory_order_relaxed);
+// Where a listing stands after the batch read into batch (length bytes).
+std::int64_t OffsetAfter(const char* batch, std::size_t length) {
+  const struct dirent64* last = nullptr;
+  for (std::size_t offset = 0; offset < length;) {
+    last = reinterpret_cast<const struct dirent64*>(batch + offset);
+    offset += last->d_reclen;
   }
-  const int fd = system_calls::OpenAt(parentFd, name, kListFlags | O_NOFOLLOW);
-  if (fd < 0) return fd;
-  struct statx status;
-  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE, &status) != 0 ||
-      ((status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
-       (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0)) {
-    ::close(fd);
-    errno = EXDEV;
-    return -1;
-  }
-  return fd;
+  return last != nullptr ? last->d_off : 0;
 }
 
-// Whether a worker must leave the directory to the walk's own thread.
-bool LeftInLine(int error) {
-  return error == EMFILE || error == ENFILE || error == EXDEV || error == ELOOP ||
-         error == ENOSYS || error == EAGAIN;
+// Whether a worker that failed to open a directory for error leaves it to
+// the walk's own thread: it lacked a descriptor or memory, which the walk
+// may find once the workers hold less. Any other refusal is final.
+bool LeftToTheWalk(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN || error == EINTR;
 }
 
-bool MayReadOn(const Node& node) {
-  if (node.state != State::kOpen) return false;
+ListedDirectory ListedOf(const Node& node) { return ListedDirectory{node.device, node.inode}; }
+
+// Whether a thread may read node's next batch: the walk's thread (onWalk)
+// also one a worker gave back to it.
+bool MayReadOn(const Node& node, bool onWalk) {
+  if (node.state != State::kOpen || (node.walkReadsOnly && !onWalk)) return false;
   if (node.pageCount == 0) return true;  // the walk may be waiting for it
   const std::size_t ahead = node.searched ? kPagesAheadInWalk : kPagesAheadOfWalk;
   return node.pageCount < ahead && S().heldBytes < kWindowBytes;
@@ -717,39 +760,54 @@ struct Task {
   Node* node = nullptr;  // or the next batch of this directory, opening it first if need be
 };
 
-// The most urgent work: chunks of a shared batch, then the directory the
-// caller waits for, then those searches hold, then the ones foretold, in the
-// walk's order and inside the window.
-Task PickTask(Node* preferred) {
+Task ReadTask(Node* node) {
+  node->state = State::kBusy;
+  ++node->references;
+  Task task;
+  task.node = node;
+  return task;
+}
+
+// A worker's most urgent work: chunks of a shared batch, then the
+// directories searches hold, then the ones foretold, in the walk's order and
+// inside the window.
+Task PickTask() {
   Shared& s = S();
   Task task;
-  if (s.pausing) return task;
+  if (s.pauses > 0 || s.stopping) return task;
   if (s.jobsHead != nullptr) {
     task.job = s.jobsHead;
     task.chunk = ClaimChunk(task.job);
     return task;
   }
-  Node* chosen = nullptr;
-  if (preferred != nullptr && MayReadOn(*preferred)) chosen = preferred;
-  for (Node* node = s.walking; chosen == nullptr && node != nullptr; node = node->walkNext) {
-    if (MayReadOn(*node)) chosen = node;
+  for (Node* node = s.walking; node != nullptr; node = node->walkNext) {
+    if (MayReadOn(*node, false)) return ReadTask(node);
   }
   std::size_t position = 0;
-  for (Node* node = s.head; chosen == nullptr && node != nullptr; node = node->next) {
+  for (Node* node = s.head; node != nullptr; node = node->next) {
     if (node->isMarker) continue;
     if (++position > kWindowDirectories) break;
-    if (MayReadOn(*node)) chosen = node;
+    if (MayReadOn(*node, false)) return ReadTask(node);
     if (MayOpenAhead(*node)) {
-      chosen = node;
       ++s.startedAhead;
       ++s.heldDescriptors;  // taken now, given back if the open fails
+      return ReadTask(node);
     }
   }
-  if (chosen != nullptr) {
-    chosen->state = State::kBusy;
-    ++chosen->references;
-    task.node = chosen;
+  return task;
+}
+
+// The walk's own work while it waits for node: a chunk of node's batch, or
+// node's next batch. Nothing else, so that what it waits for is never
+// queued behind another directory.
+Task PickOwnTask(Node* node) {
+  Task task;
+  if (Job* job = JobOf(node)) {
+    task.job = job;
+    task.chunk = ClaimChunk(job);
+    return task;
   }
+  if (S().pauses == 0 && MayReadOn(*node, true)) return ReadTask(node);
   return task;
 }
 
@@ -787,38 +845,47 @@ void Publish(Node* node, Page* page, Node* children, Deferred& deferred) {
   NotifyProgress();
 }
 
-void Run(const Task& task, std::unique_lock<SharedLock>& guard, char* scratch);
-
-// Reads batches of node until its end, the window, or more urgent work stops
-// it. Entered and left with the lock held.
-void RunRead(Node* node, std::unique_lock<SharedLock>& guard, char* scratch) {
+// Opens node ahead of the walk, relative to its parent's descriptor, which
+// stays open while node counts in it. Answers false when it is not open.
+bool OpenAhead(Node* node, std::unique_lock<SharedLock>& guard, Deferred& deferred) {
   Shared& s = S();
-  Deferred deferred;
-  if (node->fd < 0) {
-    const int parentFd = node->parent->fd;  // kept open while this child counts in it
-    guard.unlock();
-    const int fd = OpenAhead(parentFd, node->Name());
-    const int openError = errno;
-    guard.lock();
+  const int parentFd = node->parent->fd;
+  guard.unlock();
+  system_calls::Reach(system_calls::Point::kOpeningAhead, node->Name());
+  const int fd = OpenListedDirectory(parentFd, node->Name(), ListedOf(*node), kListFlags);
+  const int openError = errno;
+  guard.lock();
+  if (fd < 0) {
+    --s.heldDescriptors;
+    if (node->inList) --s.startedAhead;
+    if (LeftToTheWalk(openError)) {
+      // Still counted in its parent: the walk opens it from there.
+      node->state = State::kInLine;
+      NotifyProgress();
+      return false;
+    }
     Uncount(node, deferred);
     LetGoOfParentIfDone(node, deferred);
-    if (fd < 0) {
-      --s.heldDescriptors;
-      if (LeftInLine(openError)) {
-        node->state = State::kInLine;
-        if (node->inList) --s.startedAhead;
-        NotifyProgress();
-      } else {
-        EndNode(node, ErrorFromOpening(openError), deferred);
-      }
-      return;
-    }
-    node->fd = fd;
-    node->openedAt = Now();
-    if (node->inList || (node->searched && !node->detached)) {
-      PlaceMarker(node, node->inList ? node->next : s.head);
-    }
+    EndNode(node, ErrorFromOpeningBelow(openError), deferred);
+    return false;
   }
+  Uncount(node, deferred);
+  LetGoOfParentIfDone(node, deferred);
+  node->fd = fd;
+  node->openedAt = Now();
+  if (node->inList || (node->searched && !node->detached)) {
+    PlaceMarker(node, node->inList ? node->next : s.head);
+  }
+  NotifyProgress();  // the walk may wait for it to be opened
+  return true;
+}
+
+// Reads batches of node until its end, the window, or more urgent work stops
+// it. Entered and left with the lock held; what it lets go of goes to deferred.
+void RunRead(Node* node, bool onWalk, std::unique_lock<SharedLock>& guard, char* scratch,
+             Deferred& deferred) {
+  Shared& s = S();
+  if (node->fd < 0 && !OpenAhead(node, guard, deferred)) return;
   for (;;) {
     if (!node->inList && !node->searched) {
       // Nobody will ask for it any more.
@@ -839,12 +906,29 @@ void RunRead(Node* node, std::unique_lock<SharedLock>& guard, char* scratch) {
     if (length > 0) {
       page = BuildPage(scratch, static_cast<std::size_t>(length), *session);
       if (page != nullptr) {
-        Describe(page, fd, guard);
+        Describe(node, page, fd, onWalk, guard);
         refusal = CutAtRefusal(page);
         if (predicts) childrenMade = MakeChildren(page, children);
       }
     }
+    // A worker short of memory (its own, or the kernel's for a call) gives
+    // the batch back, to be read again by the walk, which would have read it
+    // without workers all the same.
+    const bool shortOfMemory = length > 0 ? page == nullptr || refusal == ERROR_NOT_ENOUGH_MEMORY
+                                          : length < 0 && LeftToTheWalk(readError);
+    const bool givenBack =
+        shortOfMemory && !onWalk && ::lseek(fd, node->resumeOffset, SEEK_SET) == node->resumeOffset;
+    if (givenBack && page != nullptr) {
+      FreeChildren(children);
+      ::operator delete(page);
+    }
     guard.lock();
+    if (givenBack) {
+      node->walkReadsOnly = true;
+      node->state = State::kOpen;
+      NotifyProgress();
+      return;
+    }
     if (length <= 0) {
       EndNode(node,
               length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(readError, ERROR_PATH_NOT_FOUND),
@@ -855,6 +939,7 @@ void RunRead(Node* node, std::unique_lock<SharedLock>& guard, char* scratch) {
       EndNode(node, ERROR_NOT_ENOUGH_MEMORY, deferred);
       return;
     }
+    node->resumeOffset = OffsetAfter(scratch, static_cast<std::size_t>(length));
     if (!childrenMade) {
       // The walk will ask for them all the same, and they are read in line.
       node->predicts = false;
@@ -867,25 +952,40 @@ void RunRead(Node* node, std::unique_lock<SharedLock>& guard, char* scratch) {
     }
     // Read on while nothing more urgent waits and the window has room.
     node->state = State::kOpen;
-    if (s.jobsHead != nullptr || s.pausing || !MayReadOn(*node)) return;
+    if (s.jobsHead != nullptr || s.pauses > 0 || s.stopping || !MayReadOn(*node, onWalk)) return;
     node->state = State::kBusy;
   }
 }
 
-void Run(const Task& task, std::unique_lock<SharedLock>& guard, char* scratch) {
+void Run(const Task& task, bool onWalk, std::unique_lock<SharedLock>& guard, char* scratch) {
   Shared& s = S();
   ++s.running;
   if (task.job != nullptr) {
     RunChunk(task.job, task.chunk, guard);
   } else {
-    RunRead(task.node, guard, scratch);
     Deferred deferred;
+    RunRead(task.node, onWalk, guard, scratch, deferred);
     Release(task.node, deferred);
     guard.unlock();
     deferred.Run();
     guard.lock();
   }
-  if (--s.running == 0 && s.pausing) NotifyProgress();
+  if (--s.running == 0 && s.pauses > 0) NotifyProgress();
+}
+
+// Waits until no thread runs a task, with no new one picked meanwhile.
+void PauseTasks(std::unique_lock<SharedLock>& guard) {
+  Shared& s = S();
+  ++s.pauses;
+  while (s.running > 0) {
+    ++s.progressWaiters;
+    s.progress.wait(guard);
+    --s.progressWaiters;
+  }
+}
+
+void ResumeTasks() {
+  if (--S().pauses == 0) WakeWorkers();
 }
 
 void* WorkerMain(void*) {
@@ -893,36 +993,53 @@ void* WorkerMain(void*) {
   Shared& s = S();
   std::unique_lock<SharedLock> guard(s.lock);
   while (!s.stopping) {
-    const Task task = PickTask(nullptr);
+    const Task task = PickTask();
     if (task.job == nullptr && task.node == nullptr) {
       ++s.idleWorkers;
       s.work.wait(guard);
       --s.idleWorkers;
       continue;
     }
-    Run(task, guard, scratch);
+    Run(task, false, guard, scratch);
   }
   return nullptr;
 }
 
-// At exit, the workers end their tasks and leave, and are joined, so that
-// nothing of theirs outlives the process's own clean-up.
+// At exit the workers finish the call they are in and leave, and are
+// joined, so that a leak checker finds nothing of theirs (their stacks and
+// thread records are the C library's to reclaim at the join). A worker
+// still in a system call at the deadline (a directory on a disk or server
+// that does not answer) is left to the kernel, which ends it with the
+// process: the walk needs nothing more from it, and the exit must not wait
+// for the disk.
 void StopWorkers() {
+  constexpr long kJoinNanoseconds = 200'000'000;
   Shared& s = S();
   unsigned started = 0;
   {
     const std::lock_guard<SharedLock> guard(s.lock);
     s.stopping = true;
     s.work.notify_all();
+    s.progress.notify_all();
     started = s.workersStarted;
   }
-  for (unsigned i = 0; i < started; ++i) ::pthread_join(s.workers[i], nullptr);
+  struct timespec deadline;
+  ::clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_nsec += kJoinNanoseconds;
+  if (deadline.tv_nsec >= 1'000'000'000) {
+    deadline.tv_nsec -= 1'000'000'000;
+    ++deadline.tv_sec;
+  }
+  for (unsigned i = 0; i < started; ++i) {
+    if (::pthread_timedjoin_np(s.workers[i], nullptr, &deadline) != 0) return;
+  }
 }
 
 void StartWorkers() {
   // A worker's frames are few, besides its batch: its stack must not depend
-  // on the stack limit the process started with.
-  constexpr std::size_t kWorkerStack = kBatchSize + 256 * 1024;
+  // on the stack limit the process started with, and a small one leaves the
+  // address space to the walk when it is limited.
+  constexpr std::size_t kWorkerStack = kBatchSize + 128 * 1024;
   Shared& s = S();
   while (s.workersStarted + 1 < s.threads) {
     pthread_attr_t attributes;
@@ -943,22 +1060,15 @@ void StartWorkers() {
 // state holds no half-done work; the child starts its own workers.
 void BeforeFork() {
   Shared& s = S();
-  s.lock.lock();
-  s.pausing = true;
-  while (s.running > 0) {
-    std::unique_lock<SharedLock> guard(s.lock, std::adopt_lock);
-    ++s.progressWaiters;
-    s.progress.wait(guard);
-    --s.progressWaiters;
-    guard.release();
-  }
+  std::unique_lock<SharedLock> guard(s.lock);
+  PauseTasks(guard);
+  guard.release();  // held across the fork
 }
 
 void AfterForkInParent() {
   Shared& s = S();
-  s.pausing = false;
+  ResumeTasks();
   s.lock.unlock();
-  s.work.notify_all();
 }
 
 void AfterForkInChild() {
@@ -966,7 +1076,7 @@ void AfterForkInChild() {
   new (&s.lock) SharedLock();
   new (&s.work) SharedCondition();
   new (&s.progress) SharedCondition();
-  s.pausing = false;
+  s.pauses = 0;
   s.workersStarted = 0;  // the parent's are not the child's to join
   s.idleWorkers = 0;
   s.progressWaiters = 0;
@@ -1051,38 +1161,50 @@ Node* TakeForetold(const char* directory, std::size_t length, const char* patter
   return node;
 }
 
-// Opens, on the caller's thread and as the walk without read-ahead would, a
-// directory the workers did not.
+// Opens on the walk's thread a directory no worker opened: relative to its
+// parent's descriptor while it still counts in the parent (which keeps that
+// descriptor open for it), else below the walk's start; checked against the
+// listing either way. Short of descriptors, it first lets go of everything
+// read ahead, as the walk on one thread holds nothing ahead, and waits until
+// no task holds a descriptor.
 void OpenInLine(Node* node, const char* directory, std::size_t length,
                 std::unique_lock<SharedLock>& guard, Deferred& deferred) {
   Shared& s = S();
   node->state = State::kBusy;
-  const int parentFd = node->parent->fd;
+  const int parentFd = node->countedByParent ? node->parent->fd : -1;
+  const ListedDirectory listed = ListedOf(*node);
   guard.unlock();
-  const int fd = parentFd >= 0 ? system_calls::OpenAt(parentFd, node->Name(), kListFlags)
-                               : OpenDirectory(AT_FDCWD, directory, length);
-  const int openError = errno;
+  deferred.Run();
+  system_calls::Reach(system_calls::Point::kOpeningInLine, node->Name());
+  int fd = parentFd >= 0 ? OpenListedDirectory(parentFd, node->Name(), listed, kListFlags)
+                         : OpenBelowStart(directory, length, listed, kListFlags);
+  int openError = errno;
   guard.lock();
+  if (fd < 0 && (openError == EMFILE || openError == ENFILE) &&
+      (s.heldDescriptors > 0 || s.running > 0)) {
+    // Opened from the start from now on: the parent's descriptor may go too.
+    Uncount(node, deferred);
+    LetGoOfParentIfDone(node, deferred);
+    DropPredictions(deferred);
+    PauseTasks(guard);
+    guard.unlock();
+    deferred.Run();
+    fd = OpenBelowStart(directory, length, listed, kListFlags);
+    openError = errno;
+    guard.lock();
+    ResumeTasks();
+  }
   Uncount(node, deferred);
   LetGoOfParentIfDone(node, deferred);
   if (fd < 0) {
-    EndNode(node, ErrorFromOpening(openError), deferred);
+    EndNode(node, ErrorFromOpeningBelow(openError), deferred);
     return;
   }
   node->fd = fd;
   ++s.heldDescriptors;
   node->state = State::kOpen;
-  Node* marker = NewNode("", 0);
-  if (marker == nullptr) {
-    node->predicts = false;
-    return;
-  }
-  marker->isMarker = true;
-  marker->parent = node;
-  marker->state = State::kEnded;
-  node->marker = marker;
-  node->predicts = true;
-  LinkBefore(marker, s.head);
+  // Foretelling goes on from here, unless the walk let go of it above.
+  if (!node->detached) PlaceMarker(node, s.head);
 }
 
 void FinishSearch(Node* node, Deferred& deferred) {
@@ -1113,6 +1235,36 @@ void LetGoOfPage(Cursor& cursor, Deferred& deferred) {
   WakeWorkersIfRoomy();
 }
 
+// Opens a directory the walk asked for that was not foretold (or was read
+// too long ago and changed since): below the start as listed, when it lies
+// there, or as the start of a new walk. Called without the lock. -1 on
+// failure, with the platform's error in error.
+int OpenAsAsked(const char* directory, std::size_t length, const ListedDirectory& listed,
+                DWORD& error) {
+  Shared& s = S();
+  const bool below = IsBelowStart(directory, length);
+  std::size_t budget = 0;
+  if (!below) budget = ReadAheadDescriptors();
+  int fd =
+      below ? OpenBelowStart(directory, length, listed, kListFlags) : OpenStart(directory, length);
+  int openError = errno;
+  std::unique_lock<SharedLock> guard(s.lock);
+  if (fd < 0 && (openError == EMFILE || openError == ENFILE) &&
+      (s.heldDescriptors > 0 || s.running > 0)) {
+    // Descriptors a task still holds are given back once it ends.
+    PauseTasks(guard);
+    guard.unlock();
+    fd = below ? OpenBelowStart(directory, length, listed, kListFlags)
+               : OpenStart(directory, length);
+    openError = errno;
+    guard.lock();
+    ResumeTasks();
+  }
+  if (!below) s.descriptorBudget = budget;
+  if (fd < 0) error = below ? ErrorFromOpeningBelow(openError) : ErrorFromOpening(openError);
+  return fd;
+}
+
 }  // namespace
 
 bool Enabled() {
@@ -1128,15 +1280,26 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   GrowIfReadingFromDisk(guard);
   StartWorkers();
   const bool engaging = !s.engaged;
+  ListedDirectory listed;  // what its parent's listing said of it, when it was foretold
   Node* node = TakeForetold(directory, length, pattern, patternLength);
+  if (node != nullptr) {
+    listed = ListedOf(*node);
+    // A worker opening it is waited for: if the worker gives it back, it is
+    // opened here, where its path is known.
+    while (node->state == State::kBusy && node->fd < 0) {
+      ++s.progressWaiters;
+      s.progress.wait(guard);
+      --s.progressWaiters;
+    }
+  }
   if (node != nullptr && node->openedAt != 0 && Now() - node->openedAt > kFreshNanoseconds) {
-    const std::uint64_t inode = node->inode;
     const std::int64_t changed = node->changed;
     guard.unlock();
-    const bool same = StillTheSame(directory, length, inode, changed);
+    const bool same = StillTheSame(directory, length, listed, changed);
     guard.lock();
     if (!same) {
-      // Read again as it is now, and foretold anew from it.
+      // Read again as it is now, if it is still the directory listed, and
+      // foretold anew from it.
       FinishSearch(node, deferred);
       node = nullptr;
     }
@@ -1160,15 +1323,10 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
 
   // Not foretold: read as it comes, and foretell from here on.
   DropPredictions(deferred);
-  s.descriptorBudget = ReadAheadDescriptors();
   guard.unlock();
   deferred.Run();
-  const int fd =
-      length == 0 ? OpenDirectory(AT_FDCWD, "/", 1) : OpenDirectory(AT_FDCWD, directory, length);
-  if (fd < 0) {
-    error = ErrorFromOpening(errno);
-    return false;
-  }
+  const int fd = OpenAsAsked(directory, length, listed, error);
+  if (fd < 0) return false;
   Session* session = static_cast<Session*>(::operator new(sizeof(Session), std::nothrow));
   node = session != nullptr ? NewNode("", 0) : nullptr;
   if (node == nullptr) {
@@ -1204,14 +1362,8 @@ void Settle() {
   Deferred deferred;
   std::unique_lock<SharedLock> guard(s.lock);
   DropPredictions(deferred);
-  s.pausing = true;  // nothing new is picked meanwhile
-  while (s.running > 0) {
-    ++s.progressWaiters;
-    s.progress.wait(guard);
-    --s.progressWaiters;
-  }
-  s.pausing = false;
-  WakeWorkers();
+  PauseTasks(guard);
+  ResumeTasks();
 }
 
 bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
@@ -1250,6 +1402,9 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
     std::unique_lock<SharedLock> guard(s.lock);
     if (cursor.page != nullptr) LetGoOfPage(cursor, deferred);
     Node* node = cursor.node;
+    // Begin handed out the directory opened or ended; from then on whoever
+    // reads it (kBusy) moves it on and wakes this thread, whatever it leaves
+    // it in, and an open one nobody reads (kOpen) is read here.
     for (;;) {
       if (node->firstPage != nullptr) {
         cursor.page = node->firstPage;
@@ -1272,9 +1427,9 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
         HandOutHeldDot(cursor.heldDots, record);
         return true;
       }
-      const Task task = PickTask(node);
+      const Task task = PickOwnTask(node);
       if (task.job != nullptr || task.node != nullptr) {
-        Run(task, guard, cursor.scratch);
+        Run(task, true, guard, cursor.scratch);
         continue;
       }
       ++s.progressWaiters;
@@ -1285,6 +1440,9 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
 }
 
 void End(Cursor& cursor) {
+  // A search that never began holds nothing, and the shared state may never
+  // have been made (no read-ahead).
+  if (cursor.page == nullptr && cursor.node == nullptr) return;
   Shared& s = S();
   Deferred deferred;
   const std::lock_guard<SharedLock> guard(s.lock);

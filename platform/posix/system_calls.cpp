@@ -1,12 +1,17 @@
 #include "platform/posix/system_calls.h"
 
+#include <pthread.h>
+
 #include <cerrno>
 
 namespace system_calls {
 
 namespace internal {
 std::atomic<bool> injecting{false};
+std::atomic<PointHook> pointHook{nullptr};
 }  // namespace internal
+
+void SetPointHook(PointHook hook) { internal::pointHook.store(hook, std::memory_order_release); }
 
 namespace {
 
@@ -21,6 +26,8 @@ struct Injection {
 };
 
 Injection injections[kCallKinds];
+pthread_t injector;  // set with the injection, before any call can read it
+std::atomic<std::uint64_t> failuresElsewhere{0};
 
 Injection& Of(Call call) { return injections[static_cast<unsigned>(call)]; }
 
@@ -39,12 +46,15 @@ bool internal::TakeInjectedFailure(Call call) noexcept {
   Injection& injection = Of(call);
   injection.calls.fetch_add(1);
   if (TakeOne(injection.passing) || !TakeOne(injection.failing)) return false;
+  if (::pthread_equal(::pthread_self(), injector) == 0) failuresElsewhere.fetch_add(1);
   errno = injection.error.load();
   return true;
 }
 
 void InjectFailure(Call call, std::uint64_t passing, int error, std::uint64_t failing) {
   for (Injection& each : injections) each.calls = 0;
+  injector = ::pthread_self();
+  failuresElsewhere = 0;
   Injection& injection = Of(call);
   injection.failing = 0;
   injection.error = error;
@@ -63,5 +73,7 @@ void ClearInjectedFailures() {
 }
 
 std::uint64_t CallsMade(Call call) { return Of(call).calls.load(); }
+
+std::uint64_t FailuresOnOtherThreads() { return failuresElsewhere.load(); }
 
 }  // namespace system_calls

@@ -35,6 +35,8 @@ void ClearInjectedFailures();
 // Calls of that kind made since a failure was last injected, of any kind,
 // or cleared, failed ones included.
 std::uint64_t CallsMade(Call call);
+// Injected failures taken since, on a thread other than the one that injected them.
+std::uint64_t FailuresOnOtherThreads();
 
 // Injects a failure for its own lifetime.
 class ScopedFailure {
@@ -56,6 +58,29 @@ bool TakeInjectedFailure(Call call) noexcept;
 
 [[gnu::always_inline]] inline bool Fails(Call call) noexcept {
   return internal::injecting.load(std::memory_order_relaxed) && internal::TakeInjectedFailure(call);
+}
+
+// Named points the walk's threads pass, where a test may hold a thread until
+// the other side of a race has done its step. Until a test installs a hook,
+// passing one is a load of a null pointer and a branch never taken.
+enum class Point : unsigned {
+  kOpeningAhead,       // a worker is about to open a foretold directory (name: its name)
+  kOpeningInLine,      // the walk's thread is about to open one no worker opened
+  kCheckingFreshness,  // the walk's thread is about to check a listing read long ago (its path)
+};
+using PointHook = void (*)(Point point, const char* name);
+
+// Installs hook for every thread; null removes it. The tool never installs one.
+void SetPointHook(PointHook hook);
+
+namespace internal {
+extern std::atomic<PointHook> pointHook;
+}  // namespace internal
+
+[[gnu::always_inline]] inline void Reach(Point point, const char* name) noexcept {
+  if (const PointHook hook = internal::pointHook.load(std::memory_order_acquire)) [[unlikely]] {
+    hook(point, name);
+  }
 }
 
 // openat2, counted and failed as an openat.
