@@ -458,22 +458,26 @@ void EndNode(Node* node, DWORD error, Deferred& deferred) {
 }
 
 // Forgets every directory foretold: the walk asked for another one.
+// Forgets the first directory foretold, or the first marker.
+void DropHead(Deferred& deferred) {
+  Shared& s = S();
+  Node* node = s.head;
+  if (node->isMarker) {
+    node->parent->marker = nullptr;
+    node->parent->predicts = false;
+    Unlink(node);
+    deferred.Free(node);
+    return;
+  }
+  Unlink(node);
+  if (IsStarted(*node)) --s.startedAhead;
+  node->predicts = false;
+  Release(node, deferred);
+}
+
 void DropPredictions(Deferred& deferred) {
   Shared& s = S();
-  while (s.head != nullptr) {
-    Node* node = s.head;
-    if (node->isMarker) {
-      node->parent->marker = nullptr;
-      node->parent->predicts = false;
-      Unlink(node);
-      deferred.Free(node);
-      continue;
-    }
-    Unlink(node);
-    if (IsStarted(*node)) --s.startedAhead;
-    node->predicts = false;
-    Release(node, deferred);
-  }
+  while (s.head != nullptr) DropHead(deferred);
   for (Node* node = s.walking; node != nullptr; node = node->walkNext) {
     node->predicts = false;
     node->detached = true;
@@ -552,7 +556,6 @@ std::int64_t Now() {
 // be listed would be, only to look at it.
 bool StillTheSame(const char* path, std::size_t length, const ListedDirectory& listed,
                   std::int64_t changed) {
-  system_calls::Reach(system_calls::Point::kCheckingFreshness, path);
   const int fd = OpenBelowStart(path, length, listed, O_PATH | O_DIRECTORY);
   if (fd < 0) return false;
   struct statx status;
@@ -854,12 +857,14 @@ bool OpenAhead(Node* node, std::unique_lock<SharedLock>& guard, Deferred& deferr
   system_calls::Reach(system_calls::Point::kOpeningAhead, node->Name());
   const int fd = OpenListedDirectory(parentFd, node->Name(), ListedOf(*node), kListFlags);
   const int openError = errno;
+  system_calls::Reach(system_calls::Point::kOpenedAhead, node->Name());
   guard.lock();
   if (fd < 0) {
     --s.heldDescriptors;
-    if (node->inList) --s.startedAhead;
     if (LeftToTheWalk(openError)) {
-      // Still counted in its parent: the walk opens it from there.
+      // Still counted in its parent: the walk opens it from there. No
+      // longer started ahead (an ended one still is, until taken or dropped).
+      if (node->inList) --s.startedAhead;
       node->state = State::kInLine;
       NotifyProgress();
       return false;
@@ -897,6 +902,7 @@ void RunRead(Node* node, bool onWalk, std::unique_lock<SharedLock>& guard, char*
     Session* session = node->session;
     guard.unlock();
     deferred.Run();
+    system_calls::Reach(system_calls::Point::kReading, node->Name());
     const ssize_t length = system_calls::GetDents64(fd, scratch, kBatchSize);
     const int readError = errno;
     Page* page = nullptr;
@@ -1135,22 +1141,51 @@ void RememberPath(const char* path, std::size_t keep, std::size_t length) {
 
 // The directory the walk was foretold to ask for next, if directory is its
 // path and pattern the one its parent was asked with; taken out of the list.
+// Lets go of what was read of node, which the walk has taken from the list,
+// and of what was foretold from it, so that it is opened and read again.
+// What it foretold lies at the head of the list, up to its marker.
+void ForgetWhatWasRead(Node* node, Deferred& deferred) {
+  Shared& s = S();
+  while (node->marker != nullptr) DropHead(deferred);
+  if (node->fd >= 0) {
+    deferred.Close(node->fd);
+    node->fd = -1;
+    --s.heldDescriptors;
+  }
+  for (Page* page = node->firstPage; page != nullptr; page = page->next) s.heldBytes -= page->bytes;
+  deferred.FreePages(node->firstPage);
+  node->firstPage = node->lastPage = nullptr;
+  node->pageCount = 0;
+  node->state = State::kUnstarted;
+  node->openedAt = 0;
+  node->resumeOffset = 0;
+  node->walkReadsOnly = false;
+  node->predicts = false;
+}
+
+// Whether directory (length characters) is the path of node, a directory
+// foretold from a listing of the walk's current branch.
+bool IsPathOf(const Node& node, const char* directory, std::size_t length) {
+  const Shared& s = S();
+  const std::size_t parentLength = node.parent->pathLength;
+  return s.pathKnown && length == parentLength + 1 + node.nameLength &&
+         parentLength <= s.currentLength && directory[parentLength] == '/' &&
+         std::memcmp(directory + parentLength + 1, node.Name(), node.nameLength) == 0 &&
+         std::memcmp(directory, s.currentPath, parentLength) == 0;
+}
+
 Node* TakeForetold(const char* directory, std::size_t length, const char* pattern,
                    std::size_t patternLength) {
   Shared& s = S();
   Node* node = s.head;
   while (node != nullptr && node->isMarker) node = node->next;
-  if (node == nullptr || !s.pathKnown) return nullptr;
-  const Node* parent = node->parent;
-  const std::size_t parentLength = parent->pathLength;
+  if (node == nullptr || !IsPathOf(*node, directory, length)) return nullptr;
   const Session& session = *node->session;
-  if (length != parentLength + 1 + node->nameLength || parentLength > s.currentLength ||
-      directory[parentLength] != '/' || session.patternLength != patternLength ||
-      std::memcmp(session.pattern, pattern, patternLength) != 0 ||
-      std::memcmp(directory + parentLength + 1, node->Name(), node->nameLength) != 0 ||
-      std::memcmp(directory, s.currentPath, parentLength) != 0) {
+  if (session.patternLength != patternLength ||
+      std::memcmp(session.pattern, pattern, patternLength) != 0) {
     return nullptr;
   }
+  const std::size_t parentLength = node->parent->pathLength;
   Unlink(node);
   if (IsStarted(*node)) --s.startedAhead;
   node->searched = true;
@@ -1159,6 +1194,15 @@ Node* TakeForetold(const char* directory, std::size_t length, const char* patter
   RememberPath(directory, parentLength, length);
   s.engaged = true;
   return node;
+}
+
+// What a listing said of directory, foretold but asked for out of turn;
+// nothing when no listing foretold it.
+ListedDirectory FindListed(const char* directory, std::size_t length) {
+  for (const Node* node = S().head; node != nullptr; node = node->next) {
+    if (!node->isMarker && IsPathOf(*node, directory, length)) return ListedOf(*node);
+  }
+  return ListedDirectory();
 }
 
 // Opens on the walk's thread a directory no worker opened: relative to its
@@ -1287,6 +1331,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
     // A worker opening it is waited for: if the worker gives it back, it is
     // opened here, where its path is known.
     while (node->state == State::kBusy && node->fd < 0) {
+      system_calls::Reach(system_calls::Point::kWaitingForWorker, node->Name());
       ++s.progressWaiters;
       s.progress.wait(guard);
       --s.progressWaiters;
@@ -1295,13 +1340,19 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   if (node != nullptr && node->openedAt != 0 && Now() - node->openedAt > kFreshNanoseconds) {
     const std::int64_t changed = node->changed;
     guard.unlock();
+    system_calls::Reach(system_calls::Point::kCheckingFreshness, node->Name());
     const bool same = StillTheSame(directory, length, listed, changed);
     guard.lock();
     if (!same) {
-      // Read again as it is now, if it is still the directory listed, and
-      // foretold anew from it.
-      FinishSearch(node, deferred);
-      node = nullptr;
+      // Read again as it is now, if it is still the directory listed: its
+      // siblings stay foretold, so that each is still checked against the
+      // listing that named it.
+      while (node->state == State::kBusy) {
+        ++s.progressWaiters;
+        s.progress.wait(guard);
+        --s.progressWaiters;
+      }
+      ForgetWhatWasRead(node, deferred);
     }
   }
   if (node != nullptr) {
@@ -1322,6 +1373,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   }
 
   // Not foretold: read as it comes, and foretell from here on.
+  if (listed.inode == 0) listed = FindListed(directory, length);
   DropPredictions(deferred);
   guard.unlock();
   deferred.Run();

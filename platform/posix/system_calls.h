@@ -65,8 +65,13 @@ bool TakeInjectedFailure(Call call) noexcept;
 // passing one is a load of a null pointer and a branch never taken.
 enum class Point : unsigned {
   kOpeningAhead,       // a worker is about to open a foretold directory (name: its name)
+  kOpenedAhead,        // a worker opened one, or failed to, and is about to go on
+  kWaitingForWorker,   // the walk's thread waits for a worker opening the one it asked for
+                       // (passed with the shared lock held: a hook must not block here)
   kOpeningInLine,      // the walk's thread is about to open one no worker opened
-  kCheckingFreshness,  // the walk's thread is about to check a listing read long ago (its path)
+  kReading,            // a thread is about to read a batch of one, having let go of what it
+                       // gave up before (a parent's descriptor, say)
+  kCheckingFreshness,  // the walk's thread is about to check a listing read long ago
 };
 using PointHook = void (*)(Point point, const char* name);
 

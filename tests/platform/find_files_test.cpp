@@ -625,20 +625,35 @@ TEST(FindFilesTest, ACallThatFailsForWantOfMemoryEndsTheSearchAsOutOfMemory) {
   tree.File("two");
   for (const CallFailureRow& row : rows) {
     SCOPED_TRACE(row.name);
+    // A thread reading ahead that is short of memory leaves the work to the
+    // walk's own thread, which then reads the directory whole.
+    const auto givenBack = [&] {
+      return row.outOfMemory && system_calls::FailuresOnOtherThreads() > 0;
+    };
     {
+      read_ahead::Settle();
       const system_calls::ScopedFailure failure(row.call, row.passing, row.error);
-      EXPECT_EQ(ErrorAtTheEnd(tree.Path("*")), row.lastError);
+      const DWORD error = ErrorAtTheEnd(tree.Path("*"));
+      EXPECT_EQ(error, givenBack() ? ERROR_NO_MORE_FILES : row.lastError);
       EXPECT_GT(system_calls::CallsMade(row.call), row.passing) << "the failure was reached";
     }
     searchTally = SearchTally{};
     searchTally.listFiles = false;
     bool outOfMemory = false;
+    bool whole = false;
     try {
+      read_ahead::Settle();
       const system_calls::ScopedFailure failure(row.call, row.passing, row.error);
       CompressedFileFinder finder(tree.Path().c_str(), "*.*");
       finder.Run();
+      whole = givenBack();
     } catch (const HResultException& e) {
       outOfMemory = e.GetResult() == E_OUTOFMEMORY;
+    }
+    if (whole) {
+      EXPECT_EQ(searchTally.examinedCount, 2u);
+      searchTally = SearchTally{};
+      continue;
     }
     EXPECT_EQ(outOfMemory, row.outOfMemory);
     if (!row.outOfMemory) {

@@ -1,0 +1,400 @@
+// Races between the walk and a tree that changes under it, each forced to
+// happen the same way every run: a thread is held at a named point of the
+// directory calls until the test has done its step, then let go.
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <future>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/read_ahead.h"
+#include "platform/posix/system_calls.h"
+#include "platform/win32.h"
+#include "tests/support/temp_tree.h"
+
+namespace {
+
+using system_calls::Point;
+using ::testing::UnorderedElementsAreArray;
+
+constexpr auto kPatience = std::chrono::seconds(10);
+
+// Holds the first thread that reaches a point with a name, until released;
+// notes every point reached with its name. One at a time: the hook is global.
+class Holds {
+ public:
+  Holds() {
+    self = this;
+    system_calls::SetPointHook(&Hook);
+  }
+  ~Holds() {
+    ReleaseAll();
+    system_calls::SetPointHook(nullptr);
+    self = nullptr;
+  }
+  Holds(const Holds&) = delete;
+  Holds& operator=(const Holds&) = delete;
+
+  void HoldAt(Point point, const std::string& name) {
+    const std::lock_guard<std::mutex> guard(mutex);
+    holds.push_back({point, name, false, false});
+  }
+  // Whether point was reached with name before the deadline.
+  bool WaitFor(Point point, const std::string& name) {
+    std::unique_lock<std::mutex> guard(mutex);
+    return changed.wait_for(guard, kPatience, [&] { return Reached(point, name); });
+  }
+  void Release(Point point, const std::string& name) {
+    const std::lock_guard<std::mutex> guard(mutex);
+    for (Hold& hold : holds) {
+      if (hold.point == point && hold.name == name) hold.released = true;
+    }
+    changed.notify_all();
+  }
+  void ReleaseAll() {
+    const std::lock_guard<std::mutex> guard(mutex);
+    for (Hold& hold : holds) hold.released = true;
+    changed.notify_all();
+  }
+
+ private:
+  struct Hold {
+    Point point;
+    std::string name;
+    bool taken;  // a thread reached it and is (or was) held there
+    bool released;
+  };
+
+  static void Hook(Point point, const char* name) { self->Reach(point, name); }
+
+  void Reach(Point point, const char* name) {
+    std::unique_lock<std::mutex> guard(mutex);
+    reached.push_back({point, name});
+    changed.notify_all();
+    for (Hold& hold : holds) {
+      if (hold.point != point || hold.name != name || hold.taken) continue;
+      hold.taken = true;
+      changed.wait(guard, [&] { return hold.released; });
+      return;
+    }
+  }
+
+  bool Reached(Point point, const std::string& name) const {
+    for (const auto& [p, n] : reached) {
+      if (p == point && n == name) return true;
+    }
+    return false;
+  }
+
+  static inline Holds* self = nullptr;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<Hold> holds;
+  std::vector<std::pair<Point, std::string>> reached;
+};
+
+// What one search of specification answers: its names, or its error.
+struct Listing {
+  std::vector<std::string> names;
+  DWORD error = 0;  // 0: listed to its end
+};
+
+Listing List(const std::string& specification) {
+  Listing listing;
+  WIN32_FIND_DATAA record;
+  const HANDLE handle = FindFirstFileA(specification.c_str(), &record);
+  if (handle == INVALID_HANDLE_VALUE) {
+    listing.error = GetLastError();
+    return listing;
+  }
+  do {
+    listing.names.emplace_back(record.cFileName);
+  } while (FindNextFileA(handle, &record));
+  if (GetLastError() != ERROR_NO_MORE_FILES) listing.error = GetLastError();
+  FindClose(handle);
+  return listing;
+}
+
+// Lists specification on another thread, as the walk would while a worker is held.
+std::future<Listing> ListLater(const std::string& specification) {
+  return std::async(std::launch::async, [specification] { return List(specification); });
+}
+
+// The listing the future brings, or a failed test and the end of the process
+// when it never comes: a walk that waits for nobody cannot be joined.
+Listing Await(std::future<Listing>& future) {
+  if (future.wait_for(kPatience) != std::future_status::ready) {
+    ADD_FAILURE() << "the walk hangs";
+    std::_Exit(1);
+  }
+  return future.get();
+}
+
+// A tree the walk lists: three directories, each with a file of its own
+// name, and outside it a folder of files the walk must never reach. The walk
+// asks for subdirectories in the order its listing gave them: first (which
+// sets the workers reading ahead), then second (the one raced for), then
+// third.
+class RaceTree : public TempTree {
+ public:
+  RaceTree() {
+    for (const char* name : {"a", "b", "c"}) {
+      AddFile(std::string("tree/") + name + "/in_" + name);
+    }
+    AddFile("outside/ESCAPED");
+  }
+  // Lists the tree's top, and learns the order it names its directories in.
+  DWORD ListTop() {
+    WIN32_FIND_DATAA record;
+    const HANDLE handle = FindFirstFileA(Spec("").c_str(), &record);
+    if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+    order.clear();
+    do {
+      if (record.cFileName[0] != '.') order.emplace_back(record.cFileName);
+    } while (FindNextFileA(handle, &record));
+    FindClose(handle);
+    return order.size() == 3 ? 0 : ERROR_NO_MORE_FILES;
+  }
+  const std::string& First() const { return order.at(0); }
+  const std::string& Second() const { return order.at(1); }
+  const std::string& Third() const { return order.at(2); }
+  std::vector<std::string> NamesIn(const std::string& directory) const {
+    return {".", "..", "in_" + directory};
+  }
+  std::string Spec(const std::string& directory) const {
+    return (Root() / "tree" / directory / "*").string();
+  }
+  std::string Path(const std::string& relative) const { return (Root() / relative).string(); }
+
+  // Puts what row names where tree/<name> was; answers why it cannot, or "".
+  std::string Replace(const std::string& name, const std::string& with) const {
+    const std::string place = Path("tree/" + name);
+    if (::rename(place.c_str(), (place + ".away").c_str()) != 0) return std::strerror(errno);
+    if (with == "link") return ::symlink(Path("outside").c_str(), place.c_str()) == 0 ? "" : "link";
+    if (with == "another directory") {
+      return ::rename(Path("outside").c_str(), place.c_str()) == 0 ? "" : "rename";
+    }
+    if (with == "file") {
+      const int fd = ::open(place.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+      if (fd >= 0) ::close(fd);
+      return fd >= 0 ? "" : "file";
+    }
+    if (with == "mount") {
+      if (::mkdir(place.c_str(), 0755) != 0) return "mkdir";
+      if (::mount(Path("outside").c_str(), place.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        return std::string("no bind mount here: ") + std::strerror(errno);
+      }
+      mounted = place;
+      return "";
+    }
+    return "";  // nothing in its place
+  }
+  ~RaceTree() {
+    if (!mounted.empty()) ::umount2(mounted.c_str(), MNT_DETACH);
+  }
+
+ private:
+  std::vector<std::string> order;
+  mutable std::string mounted;
+};
+
+const char* const kReplacements[] = {"link", "another directory", "file", "mount", "nothing"};
+
+// What the walk must answer for a directory replaced by what: a directory
+// gone is not there to search; one replaced by anything is refused as changed.
+DWORD RefusalFor(const std::string& replacement) {
+  return replacement == "nothing" ? ERROR_PATH_NOT_FOUND : ERROR_FILE_INVALID;
+}
+
+// Replaced between its parent's listing and its opening, on whatever thread
+// count this process runs with (one thread: the walk opens it as it asks).
+void ExpectReplacedDirectoriesRefused() {
+  for (const char* replacement : kReplacements) {
+    SCOPED_TRACE(replacement);
+    RaceTree tree;
+    ASSERT_EQ(tree.ListTop(), 0u);
+    const std::string why = tree.Replace(tree.First(), replacement);
+    if (!why.empty()) {
+      std::printf("skipped %s: %s\n", replacement, why.c_str());
+      continue;
+    }
+    const Listing first = List(tree.Spec(tree.First()));
+    EXPECT_EQ(first.error, RefusalFor(replacement));
+    EXPECT_THAT(first.names, ::testing::IsEmpty());
+    // Out of turn too: the third, replaced before the second is asked for.
+    ASSERT_EQ(tree.Replace(tree.Third(), "link"), "");
+    EXPECT_EQ(List(tree.Spec(tree.Third())).error, ERROR_FILE_INVALID);
+    EXPECT_THAT(List(tree.Spec(tree.Second())).names,
+                UnorderedElementsAreArray(tree.NamesIn(tree.Second())));
+  }
+}
+
+TEST(LiveTreeRaceTest, ADirectoryReplacedAfterItsListingIsRefused) {
+  ExpectReplacedDirectoriesRefused();
+}
+
+TEST(LiveTreeRaceTest, ADirectoryReplacedAfterItsListingIsRefusedOnOneThread) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ::setenv("PACKHOUND_THREADS", "1", 1);
+        if (read_ahead::Enabled()) std::_Exit(2);
+        ExpectReplacedDirectoriesRefused();
+        std::_Exit(testing::Test::HasFailure() ? 1 : 0);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+// The walk asks for b while a worker is opening it; whatever the open then
+// answers, the walk gets b's listing or b's refusal, and never waits for a
+// change no thread will make.
+TEST(LiveTreeRaceTest, TheWalkAskingForADirectoryAWorkerIsOpeningGetsWhatTheOpenLeaves) {
+  if (!read_ahead::Enabled()) GTEST_SKIP() << "the walk runs on one thread";
+  const struct {
+    const char* name;
+    int error;                // injected into the worker's open; 0: none
+    const char* replacement;  // put in b's place while the worker is held; "": none
+    DWORD expected;           // 0: b is listed
+  } rows[] = {
+      {"descriptors run out", EMFILE, "", 0},
+      {"memory runs out", ENOMEM, "", 0},
+      {"a link in its place", ELOOP, "", ERROR_FILE_INVALID},
+      {"a mount in its place", EXDEV, "", ERROR_FILE_INVALID},
+      {"replaced by a link", 0, "link", ERROR_FILE_INVALID},
+      {"replaced by another directory", 0, "another directory", ERROR_FILE_INVALID},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    read_ahead::Settle();
+    RaceTree tree;
+    ASSERT_EQ(tree.ListTop(), 0u);
+    const std::string b = tree.Second();
+    std::future<Listing> later;  // joined after holds lets every thread go
+    Holds holds;
+    holds.HoldAt(Point::kOpeningAhead, b);
+    holds.HoldAt(Point::kOpeningAhead, tree.Third());    // so that only b's open meets the failure
+    ASSERT_EQ(List(tree.Spec(tree.First())).error, 0u);  // the walk recurses: workers open ahead
+    ASSERT_TRUE(holds.WaitFor(Point::kOpeningAhead, b));
+    later = ListLater(tree.Spec(b));
+    ASSERT_TRUE(holds.WaitFor(Point::kWaitingForWorker, b));
+    if (*row.replacement != '\0') {
+      ASSERT_EQ(tree.Replace(b, row.replacement), "");
+    }
+    if (row.error != 0) system_calls::InjectFailure(system_calls::Call::kOpenAt, 0, row.error);
+    holds.Release(Point::kOpeningAhead, b);
+    const Listing listing = Await(later);
+    system_calls::ClearInjectedFailures();
+    if (row.expected == 0) {
+      EXPECT_EQ(listing.error, 0u);
+      EXPECT_THAT(listing.names, UnorderedElementsAreArray(tree.NamesIn(b)));
+    } else {
+      EXPECT_EQ(listing.error, row.expected);
+      EXPECT_THAT(listing.names, ::testing::IsEmpty());
+    }
+  }
+}
+
+// A worker gives a directory back for want of a descriptor; while the walk
+// is about to open it from its parent's descriptor, a worker opens the last
+// other child, and new descriptors take the lowest free numbers. The
+// parent's descriptor must still be the parent's: the directory is listed,
+// not whatever a reused number names (here the other child, which holds a
+// directory of the same name).
+TEST(LiveTreeRaceTest, AParentStaysOpenForAChildTheWalkOpensItself) {
+  if (!read_ahead::Enabled()) GTEST_SKIP() << "the walk runs on one thread";
+  read_ahead::Settle();
+  RaceTree tree;
+  ASSERT_EQ(tree.ListTop(), 0u);
+  const std::string b = tree.Second();
+  const std::string c = tree.Third();
+  tree.AddFile("tree/" + c + "/" + b + "/WRONG");
+  std::future<Listing> later;  // joined after holds lets every thread go
+  Holds holds;
+  holds.HoldAt(Point::kOpeningAhead, b);
+  holds.HoldAt(Point::kOpeningInLine, b);
+  holds.HoldAt(Point::kOpeningAhead, c);
+  ASSERT_EQ(List(tree.Spec(tree.First())).error, 0u);
+  ASSERT_TRUE(holds.WaitFor(Point::kOpeningAhead, b));
+  system_calls::InjectFailure(system_calls::Call::kOpenAt, 0, EMFILE);
+  holds.Release(Point::kOpeningAhead, b);
+  ASSERT_TRUE(holds.WaitFor(Point::kOpenedAhead, b));
+  later = ListLater(tree.Spec(b));
+  ASSERT_TRUE(holds.WaitFor(Point::kOpeningInLine, b));
+  ASSERT_TRUE(holds.WaitFor(Point::kOpeningAhead, c));
+  holds.Release(Point::kOpeningAhead, c);
+  // The worker has opened c, let go of its count in the parent, and of
+  // whatever that let go of.
+  ASSERT_TRUE(holds.WaitFor(Point::kReading, c));
+  std::vector<int> reused;
+  for (int i = 0; i < 4; ++i) reused.push_back(::open(tree.Path("tree/" + c).c_str(), O_RDONLY));
+  holds.Release(Point::kOpeningInLine, b);
+  const Listing listing = Await(later);
+  for (const int fd : reused) ::close(fd);
+  system_calls::ClearInjectedFailures();
+  EXPECT_EQ(listing.error, 0u);
+  EXPECT_THAT(listing.names, UnorderedElementsAreArray(tree.NamesIn(b)));
+}
+
+// A listing read ahead long before the walk reaches it is checked then; a
+// directory replaced by then is refused, never listed from its new place.
+TEST(LiveTreeRaceTest, ADirectoryReplacedBeforeTheFreshnessCheckIsRefused) {
+  if (!read_ahead::Enabled()) GTEST_SKIP() << "the walk runs on one thread";
+  for (const char* replacement : {"link", "another directory", "file", "nothing"}) {
+    SCOPED_TRACE(replacement);
+    read_ahead::Settle();
+    RaceTree tree;
+    ASSERT_EQ(tree.ListTop(), 0u);
+    const std::string b = tree.Second();
+    std::future<Listing> later;  // joined after holds lets every thread go
+    Holds holds;
+    holds.HoldAt(Point::kCheckingFreshness, b);
+    ASSERT_EQ(List(tree.Spec(tree.First())).error, 0u);
+    ASSERT_TRUE(holds.WaitFor(Point::kReading, b));
+    // Old enough to be checked again (a listing read ahead counts as fresh for 10 ms).
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    later = ListLater(tree.Spec(b));
+    ASSERT_TRUE(holds.WaitFor(Point::kCheckingFreshness, b));
+    ASSERT_EQ(tree.Replace(b, replacement), "");
+    holds.Release(Point::kCheckingFreshness, b);
+    const Listing listing = Await(later);
+    EXPECT_EQ(listing.error, RefusalFor(replacement));
+    EXPECT_THAT(listing.names, ::testing::IsEmpty());
+  }
+}
+
+// A worker stuck in a system call (a disk or server that never answers) does
+// not keep the process from exiting once the walk is done with it.
+TEST(LiveTreeRaceTest, ExitDoesNotWaitForAWorkerStuckInACall) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ::setenv("PACKHOUND_THREADS", "2", 1);
+        RaceTree tree;
+        // Never destroyed, never released: the worker stays where it is.
+        alignas(Holds) static unsigned char room[sizeof(Holds)];
+        Holds& holds = *new (room) Holds();
+        if (tree.ListTop() != 0) std::_Exit(4);
+        holds.HoldAt(Point::kOpeningAhead, tree.Second());
+        List(tree.Spec(tree.First()));
+        if (!holds.WaitFor(Point::kOpeningAhead, tree.Second())) std::_Exit(3);
+        ::alarm(5);  // an exit that waits for the worker ends by the signal instead
+        std::exit(0);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
