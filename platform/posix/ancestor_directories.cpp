@@ -29,6 +29,7 @@ struct Child {
 
 struct Level {
   std::size_t pathLength;  // of its path, the leading part of path below
+  std::uint64_t device;    // as its parent's listing said; 0: not known (the start)
   int fd;                  // kept once its listing ended; -1 while its search holds it, or not kept
   std::uint64_t number;
   Child* children;
@@ -99,7 +100,7 @@ bool Remember(const char* directory, std::size_t keep, std::size_t length, Ances
   }
   std::memcpy(path + keep, directory + keep, length - keep);
   ticket.number = ++lastNumber;
-  levels[depth++] = Level{length, -1, ticket.number, nullptr, 0, 0, 0};
+  levels[depth++] = Level{length, 0, -1, ticket.number, nullptr, 0, 0, 0};
   return true;
 }
 
@@ -142,8 +143,9 @@ int OpenBelowParent(const Level& parent, bool parentIsStart, const char* directo
 }  // namespace
 
 int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& ticket,
-                     DWORD& error) {
+                     ListedDirectory& unchecked, DWORD& error) {
   ticket.number = 0;
+  unchecked = ListedDirectory();
   const std::lock_guard<std::mutex> guard(lock);
   // The deepest remembered directory whose path leads to this one.
   std::size_t found = depth;
@@ -177,7 +179,12 @@ int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& 
   std::size_t at = parent.pathLength;
   while (at < length && directory[at] == '/') ++at;
   const std::size_t nameLength = length - at;
-  const ListedDirectory listed = Lookup(parent, directory + at, nameLength);
+  ListedDirectory listed = Lookup(parent, directory + at, nameLength);
+  const std::uint64_t device = listed.device;
+  // On its parent's device a directory's inode names it: the caller checks
+  // it against the listing's own "." (on the same mount: the open refuses
+  // crossing one).
+  if (listed.inode != 0 && listed.device == parent.device) std::swap(listed, unchecked);
   int fd =
       OpenBelowParent(parent, found == 1, directory, length, directory + at, nameLength, listed);
   if (fd < 0 && (errno == EMFILE || errno == ENFILE) && keptCount > 0) {
@@ -186,7 +193,7 @@ int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& 
     fd = OpenBelowStart(directory, length, listed, kListFlags);
   }
   if (fd < 0) {
-    error = ErrorFromOpeningBelow(errno);
+    error = ErrorFromOpeningBelow(errno, listed.inode != 0 ? listed : unchecked);
     return -1;
   }
   if (!Remember(directory, parent.pathLength, length, ticket)) {
@@ -194,6 +201,7 @@ int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& 
     error = ERROR_NOT_ENOUGH_MEMORY;
     return -1;
   }
+  levels[depth - 1].device = device;
   return fd;
 }
 

@@ -21,9 +21,12 @@ struct AncestorTicket {
 // the root) for listing: below the start, relative to the deepest remembered
 // directory that holds it and checked against its listing; otherwise as a
 // new start. Remembers it under ticket. -1 on failure, with the platform's
-// error in error.
+// error in error. A directory on its parent's device is checked by the
+// caller, once it has read the listing's first batch, against unchecked
+// (IsListedBy): the listing's own "." says which directory it is, without
+// another call. unchecked.inode is 0 when nothing is left to check.
 int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& ticket,
-                     DWORD& error);
+                     ListedDirectory& unchecked, DWORD& error);
 
 // The listing of the directory remembered under ticket named a subdirectory
 // the walk may enter.

@@ -30,6 +30,7 @@
 #include "platform/posix/ancestor_directories.h"
 #include "platform/posix/directory_entries.h"
 #include "platform/posix/error_from_errno.h"
+#include "platform/posix/open_below.h"
 #include "platform/posix/read_ahead.h"
 #include "platform/posix/system_calls.h"
 #include "platform/posix/wildcard.h"
@@ -42,7 +43,10 @@ struct Search {
   read_ahead::Cursor cursor;
   int directoryFd;        // -1 once the listing is exhausted
   AncestorTicket ticket;  // under which its directory is remembered
-  bool everyName;         // the pattern takes every name: no matching needed
+  // What its parent's listing said of it, still to be checked against its
+  // own first batch; inode 0 once checked, or when there is nothing to check.
+  ListedDirectory unchecked;
+  bool everyName;  // the pattern takes every name: no matching needed
   std::size_t patternLength;
   char pattern[kMaxNameLength + 1];
   std::size_t batchLength;
@@ -153,6 +157,7 @@ HANDLE OpenSearch(int directoryFd, AncestorTicket ticket, const char* pattern,
   search.cursor.scratch = search.batch;
   search.directoryFd = directoryFd;
   search.ticket = ticket;
+  search.unchecked = ListedDirectory();
   search.everyName = MatchesEveryName(pattern, patternLength);
   search.patternLength = patternLength;
   std::memcpy(search.pattern, pattern, patternLength + 1);
@@ -193,6 +198,21 @@ bool CloseSearch(HANDLE handle) {
 // Fills record with the next entry that matches and can be described. At the
 // end, or when the listing cannot be read further, answers false with the
 // reason in error.
+// Whether the directory whose first batch is batch (length bytes) is the
+// one listed: its "." names it, and where it names another or none, one
+// statx asks (a file system whose "." numbers differ from statx's pays that).
+bool FirstBatchIsOf(const ListedDirectory& listed, int fd, const char* batch, std::size_t length) {
+  for (std::size_t offset = 0; offset < length;) {
+    const auto* entry = reinterpret_cast<const struct dirent64*>(batch + offset);
+    offset += entry->d_reclen;
+    if (entry->d_name[0] == '.' && entry->d_name[1] == '\0') {
+      if (entry->d_ino == listed.inode) return true;
+      break;
+    }
+  }
+  return IsListed(fd, listed);
+}
+
 bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
   if (search.readAhead) return read_ahead::Next(search.cursor, record, error);
   for (;;) {
@@ -206,6 +226,16 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
         return false;
       }
       const ssize_t length = system_calls::GetDents64(search.directoryFd, search.batch, kBatchSize);
+      if (length >= 0 && search.unchecked.inode != 0) {
+        const ListedDirectory listed = std::exchange(search.unchecked, ListedDirectory());
+        if (!FirstBatchIsOf(listed, search.directoryFd, search.batch,
+                            static_cast<std::size_t>(length))) {
+          error = ErrorFromOpeningBelow(errno, listed);
+          CloseDirectory(search);
+          search.heldDots = 0;
+          return false;
+        }
+      }
       if (length <= 0) {
         error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
         CloseDirectory(search);     // nothing more will come from it
@@ -313,12 +343,13 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
   } else {
     // The root is named by the empty path before the separator.
     AncestorTicket ticket;
+    ListedDirectory unchecked;
     DWORD error = 0;
     const int directoryFd =
         separator == nullptr
-            ? OpenAsDescendant(".", 1, ticket, error)
+            ? OpenAsDescendant(".", 1, ticket, unchecked, error)
             : OpenAsDescendant(fileName, static_cast<std::size_t>(separator - fileName), ticket,
-                               error);
+                               unchecked, error);
     if (directoryFd < 0) {
       SetLastError(error);
       return INVALID_HANDLE_VALUE;
@@ -328,6 +359,7 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return INVALID_HANDLE_VALUE;
     }
+    FindSlot(handle)->search->unchecked = unchecked;
   }
   // The first entry comes the way every other does, so that one routine reads them all.
   if (!FindNextFileA(handle, findData)) {

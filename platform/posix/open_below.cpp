@@ -66,18 +66,10 @@ bool DeviceOfOpen(int fd, std::uint64_t& device) {
   return true;
 }
 
-// Whether the open directory fd is the one listed; on a refusal fd is closed
-// and errno set.
+// fd when it is the directory listed; otherwise -1, fd closed and errno set.
 int CheckListed(int fd, const ListedDirectory& listed) {
-  if (fd < 0 || listed.inode == 0) return fd;
-  struct statx status;
-  int error = 0;
-  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_INO, &status) != 0) {
-    error = errno;
-  } else if (status.stx_ino != listed.inode || DeviceOf(status) != listed.device) {
-    error = kSwapped;
-  }
-  if (error == 0) return fd;
+  if (fd < 0 || listed.inode == 0 || IsListed(fd, listed)) return fd;
+  const int error = errno;
   ::close(fd);
   errno = error;
   return -1;
@@ -171,10 +163,21 @@ int OpenBelow(int startFd, const char* path, std::size_t length, const ListedDir
   }
 }
 
+bool IsListed(int fd, const ListedDirectory& listed) {
+  struct statx status;
+  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_INO, &status) != 0) {
+    return false;
+  }
+  if (status.stx_ino == listed.inode && DeviceOf(status) == listed.device) return true;
+  errno = kSwapped;
+  return false;
+}
+
 bool ChangedSinceListing(int error) {
   return error == ELOOP || error == EXDEV || error == ENOTDIR || error == kSwapped;
 }
 
-DWORD ErrorFromOpeningBelow(int error) {
+DWORD ErrorFromOpeningBelow(int error, const ListedDirectory& listed) {
+  if (error == ENOTDIR && listed.inode == 0) return ERROR_DIRECTORY;
   return ChangedSinceListing(error) ? ERROR_FILE_INVALID : ErrorFromOpening(error);
 }

@@ -30,10 +30,16 @@ int OpenListedDirectory(int parentFd, const char* name, const ListedDirectory& l
 int OpenBelow(int startFd, const char* path, std::size_t length, const ListedDirectory& listed,
               int flags);
 
+// Whether the open directory fd is the one listed; false with errno set
+// (ESTALE: another one) when it is not, or cannot be looked at.
+bool IsListed(int fd, const ListedDirectory& listed);
+
 // Whether the errno of a failed open below the start says that the entry is
 // no longer the directory listed: a link, a mount point, something else, or
 // another directory.
 bool ChangedSinceListing(int error);
 
-// The platform's error for a directory below the start that could not be opened.
-DWORD ErrorFromOpeningBelow(int error);
+// The platform's error for a directory below the start that could not be
+// opened. Something else in the place of a directory a listing named is a
+// change; where no listing named it, it is only not a directory.
+DWORD ErrorFromOpeningBelow(int error, const ListedDirectory& listed);

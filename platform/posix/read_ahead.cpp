@@ -871,7 +871,7 @@ bool OpenAhead(Node* node, std::unique_lock<SharedLock>& guard, Deferred& deferr
     }
     Uncount(node, deferred);
     LetGoOfParentIfDone(node, deferred);
-    EndNode(node, ErrorFromOpeningBelow(openError), deferred);
+    EndNode(node, ErrorFromOpeningBelow(openError, ListedOf(*node)), deferred);
     return false;
   }
   Uncount(node, deferred);
@@ -1241,7 +1241,7 @@ void OpenInLine(Node* node, const char* directory, std::size_t length,
   Uncount(node, deferred);
   LetGoOfParentIfDone(node, deferred);
   if (fd < 0) {
-    EndNode(node, ErrorFromOpeningBelow(openError), deferred);
+    EndNode(node, ErrorFromOpeningBelow(openError, ListedOf(*node)), deferred);
     return;
   }
   node->fd = fd;
@@ -1305,7 +1305,9 @@ int OpenAsAsked(const char* directory, std::size_t length, const ListedDirectory
     ResumeTasks();
   }
   if (!below) s.descriptorBudget = budget;
-  if (fd < 0) error = below ? ErrorFromOpeningBelow(openError) : ErrorFromOpening(openError);
+  if (fd < 0) {
+    error = below ? ErrorFromOpeningBelow(openError, listed) : ErrorFromOpening(openError);
+  }
   return fd;
 }
 

@@ -34,21 +34,38 @@ using ::testing::UnorderedElementsAreArray;
 constexpr auto kPatience = std::chrono::seconds(10);
 
 // Holds the first thread that reaches a point with a name, until released;
-// notes every point reached with its name. One at a time: the hook is global.
-class Holds {
+// notes every point reached with its name. The board outlives every thread
+// that may pass a point (it is never destroyed, and its hook stays in
+// place), and a Holds handle uses it for its own lifetime, one at a time.
+class HoldBoard {
  public:
-  Holds() {
-    self = this;
-    system_calls::SetPointHook(&Hook);
+  static HoldBoard& Get() {
+    alignas(HoldBoard) static unsigned char room[sizeof(HoldBoard)];
+    static HoldBoard* board = [] {
+      system_calls::SetPointHook(&Hook);
+      return new (room) HoldBoard();
+    }();
+    return *board;
   }
-  ~Holds() {
-    ReleaseAll();
-    system_calls::SetPointHook(nullptr);
-    self = nullptr;
-  }
-  Holds(const Holds&) = delete;
-  Holds& operator=(const Holds&) = delete;
 
+  void Begin() {
+    const std::lock_guard<std::mutex> guard(mutex);
+    active = true;
+  }
+  void End() {
+    const std::lock_guard<std::mutex> guard(mutex);
+    active = false;
+    for (Hold& hold : holds) hold.released = true;
+    changed.notify_all();
+    // Threads still held let go of their entries before these are cleared.
+    while (waiting > 0) {
+      mutex.unlock();
+      std::this_thread::yield();
+      mutex.lock();
+    }
+    holds.clear();
+    reached.clear();
+  }
   void HoldAt(Point point, const std::string& name) {
     const std::lock_guard<std::mutex> guard(mutex);
     holds.push_back({point, name, false, false});
@@ -65,11 +82,6 @@ class Holds {
     }
     changed.notify_all();
   }
-  void ReleaseAll() {
-    const std::lock_guard<std::mutex> guard(mutex);
-    for (Hold& hold : holds) hold.released = true;
-    changed.notify_all();
-  }
 
  private:
   struct Hold {
@@ -79,16 +91,19 @@ class Holds {
     bool released;
   };
 
-  static void Hook(Point point, const char* name) { self->Reach(point, name); }
+  static void Hook(Point point, const char* name) { Get().Reach(point, name); }
 
   void Reach(Point point, const char* name) {
     std::unique_lock<std::mutex> guard(mutex);
-    reached.push_back({point, name});
+    if (!active) return;
+    reached.emplace_back(point, name);
     changed.notify_all();
-    for (Hold& hold : holds) {
-      if (hold.point != point || hold.name != name || hold.taken) continue;
-      hold.taken = true;
-      changed.wait(guard, [&] { return hold.released; });
+    for (std::size_t i = 0; i < holds.size(); ++i) {
+      if (holds[i].point != point || holds[i].name != name || holds[i].taken) continue;
+      holds[i].taken = true;
+      ++waiting;
+      changed.wait(guard, [&] { return holds[i].released; });
+      --waiting;
       return;
     }
   }
@@ -100,11 +115,26 @@ class Holds {
     return false;
   }
 
-  static inline Holds* self = nullptr;
   std::mutex mutex;
   std::condition_variable changed;
+  bool active = false;
+  unsigned waiting = 0;  // threads held at a point
   std::vector<Hold> holds;
   std::vector<std::pair<Point, std::string>> reached;
+};
+
+// The board for one case: every thread still held is let go at its end.
+class Holds {
+ public:
+  Holds() { HoldBoard::Get().Begin(); }
+  ~Holds() { HoldBoard::Get().End(); }
+  Holds(const Holds&) = delete;
+  Holds& operator=(const Holds&) = delete;
+  void HoldAt(Point point, const std::string& name) { HoldBoard::Get().HoldAt(point, name); }
+  bool WaitFor(Point point, const std::string& name) {
+    return HoldBoard::Get().WaitFor(point, name);
+  }
+  void Release(Point point, const std::string& name) { HoldBoard::Get().Release(point, name); }
 };
 
 // What one search of specification answers: its names, or its error.
@@ -153,12 +183,14 @@ class RaceTree : public TempTree {
  public:
   RaceTree() {
     for (const char* name : {"a", "b", "c"}) {
-      AddFile(std::string("tree/") + name + "/in_" + name);
+      AddFile(std::string("tree/mid/") + name + "/in_" + name);
     }
     AddFile("outside/ESCAPED");
   }
-  // Lists the tree's top, and learns the order it names its directories in.
+  // Lists the tree's top and the directory below, which holds the three, two
+  // levels below the start as most of a tree is; learns the order they come in.
   DWORD ListTop() {
+    if (const DWORD error = List((Root() / "tree" / "*").string()).error) return error;
     WIN32_FIND_DATAA record;
     const HANDLE handle = FindFirstFileA(Spec("").c_str(), &record);
     if (handle == INVALID_HANDLE_VALUE) return GetLastError();
@@ -176,13 +208,13 @@ class RaceTree : public TempTree {
     return {".", "..", "in_" + directory};
   }
   std::string Spec(const std::string& directory) const {
-    return (Root() / "tree" / directory / "*").string();
+    return (Root() / "tree" / "mid" / directory / "*").string();
   }
   std::string Path(const std::string& relative) const { return (Root() / relative).string(); }
 
   // Puts what row names where tree/<name> was; answers why it cannot, or "".
   std::string Replace(const std::string& name, const std::string& with) const {
-    const std::string place = Path("tree/" + name);
+    const std::string place = Path("tree/mid/" + name);
     if (::rename(place.c_str(), (place + ".away").c_str()) != 0) return std::strerror(errno);
     if (with == "link") return ::symlink(Path("outside").c_str(), place.c_str()) == 0 ? "" : "link";
     if (with == "another directory") {
@@ -212,6 +244,12 @@ class RaceTree : public TempTree {
   mutable std::string mounted;
 };
 
+// Workers reading ahead wait before opening any of the three: the walk
+// asking for the directory below the start sets them reading ahead.
+void HoldEachOpeningAhead(Holds& holds) {
+  for (const char* name : {"a", "b", "c"}) holds.HoldAt(Point::kOpeningAhead, name);
+}
+
 const char* const kReplacements[] = {"link", "another directory", "file", "mount", "nothing"};
 
 // What the walk must answer for a directory replaced by what: a directory
@@ -226,17 +264,21 @@ void ExpectReplacedDirectoriesRefused() {
   for (const char* replacement : kReplacements) {
     SCOPED_TRACE(replacement);
     RaceTree tree;
+    // Workers reading ahead wait to open any of the three until they are replaced.
+    Holds holds;
+    HoldEachOpeningAhead(holds);
     ASSERT_EQ(tree.ListTop(), 0u);
     const std::string why = tree.Replace(tree.First(), replacement);
     if (!why.empty()) {
       std::printf("skipped %s: %s\n", replacement, why.c_str());
       continue;
     }
+    ASSERT_EQ(tree.Replace(tree.Third(), "link"), "");
+    for (const char* name : {"a", "b", "c"}) holds.Release(Point::kOpeningAhead, name);
     const Listing first = List(tree.Spec(tree.First()));
     EXPECT_EQ(first.error, RefusalFor(replacement));
     EXPECT_THAT(first.names, ::testing::IsEmpty());
-    // Out of turn too: the third, replaced before the second is asked for.
-    ASSERT_EQ(tree.Replace(tree.Third(), "link"), "");
+    // Out of turn too: the third, asked for before the second.
     EXPECT_EQ(List(tree.Spec(tree.Third())).error, ERROR_FILE_INVALID);
     EXPECT_THAT(List(tree.Spec(tree.Second())).names,
                 UnorderedElementsAreArray(tree.NamesIn(tree.Second())));
@@ -281,13 +323,14 @@ TEST(LiveTreeRaceTest, TheWalkAskingForADirectoryAWorkerIsOpeningGetsWhatTheOpen
     SCOPED_TRACE(row.name);
     read_ahead::Settle();
     RaceTree tree;
-    ASSERT_EQ(tree.ListTop(), 0u);
-    const std::string b = tree.Second();
     std::future<Listing> later;  // joined after holds lets every thread go
     Holds holds;
-    holds.HoldAt(Point::kOpeningAhead, b);
-    holds.HoldAt(Point::kOpeningAhead, tree.Third());    // so that only b's open meets the failure
-    ASSERT_EQ(List(tree.Spec(tree.First())).error, 0u);  // the walk recurses: workers open ahead
+    HoldEachOpeningAhead(holds);
+    ASSERT_EQ(tree.ListTop(), 0u);
+    const std::string b = tree.Second();
+    // The third stays held, so that only b's open meets the failure.
+    holds.Release(Point::kOpeningAhead, tree.First());
+    ASSERT_EQ(List(tree.Spec(tree.First())).error, 0u);
     ASSERT_TRUE(holds.WaitFor(Point::kOpeningAhead, b));
     later = ListLater(tree.Spec(b));
     ASSERT_TRUE(holds.WaitFor(Point::kWaitingForWorker, b));
@@ -318,15 +361,15 @@ TEST(LiveTreeRaceTest, AParentStaysOpenForAChildTheWalkOpensItself) {
   if (!read_ahead::Enabled()) GTEST_SKIP() << "the walk runs on one thread";
   read_ahead::Settle();
   RaceTree tree;
+  std::future<Listing> later;  // joined after holds lets every thread go
+  Holds holds;
+  HoldEachOpeningAhead(holds);
   ASSERT_EQ(tree.ListTop(), 0u);
   const std::string b = tree.Second();
   const std::string c = tree.Third();
-  tree.AddFile("tree/" + c + "/" + b + "/WRONG");
-  std::future<Listing> later;  // joined after holds lets every thread go
-  Holds holds;
-  holds.HoldAt(Point::kOpeningAhead, b);
+  tree.AddFile("tree/mid/" + c + "/" + b + "/WRONG");
   holds.HoldAt(Point::kOpeningInLine, b);
-  holds.HoldAt(Point::kOpeningAhead, c);
+  holds.Release(Point::kOpeningAhead, tree.First());
   ASSERT_EQ(List(tree.Spec(tree.First())).error, 0u);
   ASSERT_TRUE(holds.WaitFor(Point::kOpeningAhead, b));
   system_calls::InjectFailure(system_calls::Call::kOpenAt, 0, EMFILE);
@@ -340,7 +383,9 @@ TEST(LiveTreeRaceTest, AParentStaysOpenForAChildTheWalkOpensItself) {
   // whatever that let go of.
   ASSERT_TRUE(holds.WaitFor(Point::kReading, c));
   std::vector<int> reused;
-  for (int i = 0; i < 4; ++i) reused.push_back(::open(tree.Path("tree/" + c).c_str(), O_RDONLY));
+  for (int i = 0; i < 4; ++i) {
+    reused.push_back(::open(tree.Path("tree/mid/" + c).c_str(), O_RDONLY));
+  }
   holds.Release(Point::kOpeningInLine, b);
   const Listing listing = Await(later);
   for (const int fd : reused) ::close(fd);
@@ -357,10 +402,10 @@ TEST(LiveTreeRaceTest, ADirectoryReplacedBeforeTheFreshnessCheckIsRefused) {
     SCOPED_TRACE(replacement);
     read_ahead::Settle();
     RaceTree tree;
-    ASSERT_EQ(tree.ListTop(), 0u);
-    const std::string b = tree.Second();
     std::future<Listing> later;  // joined after holds lets every thread go
     Holds holds;
+    ASSERT_EQ(tree.ListTop(), 0u);
+    const std::string b = tree.Second();
     holds.HoldAt(Point::kCheckingFreshness, b);
     ASSERT_EQ(List(tree.Spec(tree.First())).error, 0u);
     ASSERT_TRUE(holds.WaitFor(Point::kReading, b));
@@ -384,11 +429,10 @@ TEST(LiveTreeRaceTest, ExitDoesNotWaitForAWorkerStuckInACall) {
       {
         ::setenv("PACKHOUND_THREADS", "2", 1);
         RaceTree tree;
-        // Never destroyed, never released: the worker stays where it is.
-        alignas(Holds) static unsigned char room[sizeof(Holds)];
-        Holds& holds = *new (room) Holds();
+        Holds holds;  // never released: std::exit leaves it in place
+        HoldEachOpeningAhead(holds);
         if (tree.ListTop() != 0) std::_Exit(4);
-        holds.HoldAt(Point::kOpeningAhead, tree.Second());
+        holds.Release(Point::kOpeningAhead, tree.First());
         List(tree.Spec(tree.First()));
         if (!holds.WaitFor(Point::kOpeningAhead, tree.Second())) std::_Exit(3);
         ::alarm(5);  // an exit that waits for the worker ends by the signal instead
