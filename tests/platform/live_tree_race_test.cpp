@@ -159,6 +159,16 @@ Listing List(const std::string& specification) {
   return listing;
 }
 
+// Listed whole with names (refusal 0), or refused with refusal and nothing listed.
+void ExpectOutcome(const Listing& listing, DWORD refusal, const std::vector<std::string>& names) {
+  EXPECT_EQ(listing.error, refusal);
+  if (refusal == 0) {
+    EXPECT_THAT(listing.names, UnorderedElementsAreArray(names));
+  } else {
+    EXPECT_THAT(listing.names, ::testing::IsEmpty());
+  }
+}
+
 // Lists specification on another thread, as the walk would while a worker is held.
 std::future<Listing> ListLater(const std::string& specification) {
   return std::async(std::launch::async, [specification] { return List(specification); });
@@ -275,9 +285,7 @@ void ExpectReplacedDirectoriesRefused() {
     }
     ASSERT_EQ(tree.Replace(tree.Third(), "link"), "");
     for (const char* name : {"a", "b", "c"}) holds.Release(Point::kOpeningAhead, name);
-    const Listing first = List(tree.Spec(tree.First()));
-    EXPECT_EQ(first.error, RefusalFor(replacement));
-    EXPECT_THAT(first.names, ::testing::IsEmpty());
+    ExpectOutcome(List(tree.Spec(tree.First())), RefusalFor(replacement), {});
     // Out of turn too: the third, asked for before the second.
     EXPECT_EQ(List(tree.Spec(tree.Third())).error, ERROR_FILE_INVALID);
     EXPECT_THAT(List(tree.Spec(tree.Second())).names,
@@ -341,13 +349,7 @@ TEST(LiveTreeRaceTest, TheWalkAskingForADirectoryAWorkerIsOpeningGetsWhatTheOpen
     holds.Release(Point::kOpeningAhead, b);
     const Listing listing = Await(later);
     system_calls::ClearInjectedFailures();
-    if (row.expected == 0) {
-      EXPECT_EQ(listing.error, 0u);
-      EXPECT_THAT(listing.names, UnorderedElementsAreArray(tree.NamesIn(b)));
-    } else {
-      EXPECT_EQ(listing.error, row.expected);
-      EXPECT_THAT(listing.names, ::testing::IsEmpty());
-    }
+    ExpectOutcome(listing, row.expected, tree.NamesIn(b));
   }
 }
 
@@ -390,8 +392,7 @@ TEST(LiveTreeRaceTest, AParentStaysOpenForAChildTheWalkOpensItself) {
   const Listing listing = Await(later);
   for (const int fd : reused) ::close(fd);
   system_calls::ClearInjectedFailures();
-  EXPECT_EQ(listing.error, 0u);
-  EXPECT_THAT(listing.names, UnorderedElementsAreArray(tree.NamesIn(b)));
+  ExpectOutcome(listing, 0, tree.NamesIn(b));
 }
 
 // A listing read ahead long before the walk reaches it is checked then; a
@@ -416,8 +417,7 @@ TEST(LiveTreeRaceTest, ADirectoryReplacedBeforeTheFreshnessCheckIsRefused) {
     ASSERT_EQ(tree.Replace(b, replacement), "");
     holds.Release(Point::kCheckingFreshness, b);
     const Listing listing = Await(later);
-    EXPECT_EQ(listing.error, RefusalFor(replacement));
-    EXPECT_THAT(listing.names, ::testing::IsEmpty());
+    ExpectOutcome(listing, RefusalFor(replacement), {});
   }
 }
 
