@@ -290,6 +290,14 @@ class LiveTreeScarcityTest : public testing::Test {
   ProcessResult unconstrained;
 };
 
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizers' runtime needs descriptors of its own to check the program:
+// with a handful free it reports faults the tool does not have.
+constexpr int kFewestFree = 16;
+#else
+constexpr int kFewestFree = 2;
+#endif
+
 // The limit leaves room for 64, but the shell holds all but a few open, as a
 // parent that leaks descriptors does. With 4 free the whole tree is within
 // reach; with 2 the walk may give up on some directories, but threads must
@@ -299,6 +307,7 @@ TEST_F(LiveTreeScarcityTest, FewFreeDescriptorsNeverHangAndMoreThreadsDoNoWorse)
     GTEST_SKIP() << "a wrapper needs descriptors of its own";
   }
   for (const int free : {2, 4, 6, 8, 16}) {
+    if (free < kFewestFree) continue;
     const std::string setup =
         "for fd in /proc/$$/fd/*; do fd=${fd##*/}; ((fd > 2)) && eval \"exec $fd<&-\"; done; "
         "ulimit -n 64; for ((fd = 3; fd < " +
