@@ -198,21 +198,6 @@ bool CloseSearch(HANDLE handle) {
 // Fills record with the next entry that matches and can be described. At the
 // end, or when the listing cannot be read further, answers false with the
 // reason in error.
-// Whether the directory whose first batch is batch (length bytes) is the
-// one listed: its "." names it, and where it names another or none, one
-// statx asks (a file system whose "." numbers differ from statx's pays that).
-bool FirstBatchIsOf(const ListedDirectory& listed, int fd, const char* batch, std::size_t length) {
-  for (std::size_t offset = 0; offset < length;) {
-    const auto* entry = reinterpret_cast<const struct dirent64*>(batch + offset);
-    offset += entry->d_reclen;
-    if (entry->d_name[0] == '.' && entry->d_name[1] == '\0') {
-      if (entry->d_ino == listed.inode) return true;
-      break;
-    }
-  }
-  return IsListed(fd, listed);
-}
-
 bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
   if (search.readAhead) return read_ahead::Next(search.cursor, record, error);
   for (;;) {

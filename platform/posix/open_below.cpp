@@ -1,5 +1,6 @@
 #include "platform/posix/open_below.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -171,6 +172,18 @@ bool IsListed(int fd, const ListedDirectory& listed) {
   if (status.stx_ino == listed.inode && DeviceOf(status) == listed.device) return true;
   errno = kSwapped;
   return false;
+}
+
+bool FirstBatchIsOf(const ListedDirectory& listed, int fd, const char* batch, std::size_t length) {
+  for (std::size_t offset = 0; offset < length;) {
+    const auto* entry = reinterpret_cast<const struct dirent64*>(batch + offset);
+    offset += entry->d_reclen;
+    if (entry->d_name[0] == '.' && entry->d_name[1] == '\0') {
+      if (entry->d_ino == listed.inode) return true;
+      break;
+    }
+  }
+  return IsListed(fd, listed);
 }
 
 bool ChangedSinceListing(int error) {

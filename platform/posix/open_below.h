@@ -34,6 +34,13 @@ int OpenBelow(int startFd, const char* path, std::size_t length, const ListedDir
 // (ESTALE: another one) when it is not, or cannot be looked at.
 bool IsListed(int fd, const ListedDirectory& listed);
 
+// Whether the open directory fd, whose listing's first batch is batch
+// (length bytes), is the one listed, on its parent's device: the batch's "."
+// names it, and where it names another or none, one statx asks (a file
+// system whose "." numbers differ from statx's pays that). False with errno
+// set when it is not.
+bool FirstBatchIsOf(const ListedDirectory& listed, int fd, const char* batch, std::size_t length);
+
 // Whether the errno of a failed open below the start says that the entry is
 // no longer the directory listed: a link, a mount point, something else, or
 // another directory.

@@ -124,6 +124,7 @@ struct Node {
   bool holdsParent;      // holds a reference on parent: until the walk asks for it
   bool countedByParent;  // counts in parent->unopenedChildren: until opened or dropped
   bool walkReadsOnly;    // a worker lacked the memory for its next batch: the walk reads on
+  bool unchecked;        // opened on its parent's device: its first batch's "." is checked
   int fd;
   DWORD endError;
   // The list, a search, a thread working on it, each child that holds it.
@@ -204,8 +205,13 @@ class SharedCondition {
 struct Shared {
   SharedLock lock;
   SharedCondition work;      // idle workers wait here
-  SharedCondition progress;  // a thread waiting for a batch, an end or a chunk
-  unsigned threads = 1;      // raised to diskThreads once the walk waits on the disk
+  SharedCondition progress;  // a thread waiting for a chunk, or for every task to end
+  // The walk's thread waiting for what happens to walkAwaits (opened, a
+  // batch, an end, a batch shared out): woken for that directory alone.
+  SharedCondition walk;
+  const Node* walkAwaits = nullptr;
+  unsigned walkWaiters = 0;
+  unsigned threads = 1;  // raised to diskThreads once the walk waits on the disk
   unsigned diskThreads = 1;
   long blocksAtStart = 0;  // read from the disk before the walk began; fixed once configured
   unsigned directoriesSinceDiskCheck = 0;
@@ -402,6 +408,21 @@ void NotifyProgress() {
   if (S().progressWaiters > 0) S().progress.notify_all();
 }
 
+// Something happened to node: the walk is woken if it waits for node.
+void NotifyWalk(const Node* node) {
+  const Shared& s = S();
+  if (s.walkWaiters > 0 && s.walkAwaits == node) S().walk.notify_all();
+}
+
+// The walk's thread waits until something happens to node.
+void WaitForWalk(const Node* node, std::unique_lock<SharedLock>& guard) {
+  Shared& s = S();
+  s.walkAwaits = node;
+  ++s.walkWaiters;
+  s.walk.wait(guard);
+  --s.walkWaiters;
+}
+
 void WakeWorkers() {
   if (S().idleWorkers > 0) S().work.notify_all();
 }
@@ -454,7 +475,7 @@ void EndNode(Node* node, DWORD error, Deferred& deferred) {
   node->endError = error;
   DropMarker(node, deferred);
   CloseIfDone(node, deferred);
-  NotifyProgress();
+  NotifyWalk(node);
 }
 
 // Forgets every directory foretold: the walk asked for another one.
@@ -556,6 +577,10 @@ std::int64_t Now() {
 // be listed would be, only to look at it.
 bool StillTheSame(const char* path, std::size_t length, const ListedDirectory& listed,
                   std::int64_t changed) {
+  // Resolving a path costs a step a name: past what one call takes, a deep
+  // tree would pay for each level what all the levels above cost. Such a
+  // listing is served as it was read, from the directory the listing named.
+  if (length >= PATH_MAX) return true;
   const int fd = OpenBelowStart(path, length, listed, O_PATH | O_DIRECTORY);
   if (fd < 0) return false;
   struct statx status;
@@ -655,7 +680,7 @@ void Describe(Node* node, Page* page, int fd, bool onWalk, std::unique_lock<Shar
   (s.jobsTail != nullptr ? s.jobsTail->next : s.jobsHead) = &job;
   s.jobsTail = &job;
   WakeWorkers();
-  NotifyProgress();  // a walk waiting for this listing takes chunks too
+  NotifyWalk(node);  // a walk waiting for this listing takes chunks too
   while (job.doneChunks < job.chunkCount) {
     // Its own chunks first, then any other batch's, then wait for the last ones.
     Job* from = job.nextChunk < job.chunkCount ? &job : onWalk ? nullptr : s.jobsHead;
@@ -741,6 +766,14 @@ bool LeftToTheWalk(int error) {
 
 ListedDirectory ListedOf(const Node& node) { return ListedDirectory{node.device, node.inode}; }
 
+// Whether node, once opened, is checked against its listing by the "." of
+// its first batch rather than by a call of its own: on its parent's device
+// (as the listing said of both), the inode alone names it, and the open
+// refuses another mount.
+bool CheckedByFirstBatch(const Node& node) {
+  return node.inode != 0 && node.parent->device != 0 && node.device == node.parent->device;
+}
+
 // Whether a thread may read node's next batch: the walk's thread (onWalk)
 // also one a worker gave back to it.
 bool MayReadOn(const Node& node, bool onWalk) {
@@ -761,6 +794,7 @@ struct Task {
   Job* job = nullptr;  // a chunk of this job
   std::uint32_t chunk = 0;
   Node* node = nullptr;  // or the next batch of this directory, opening it first if need be
+  bool aside = false;    // the walk's thread helping aside from its own directory: one step
 };
 
 Task ReadTask(Node* node) {
@@ -800,9 +834,23 @@ Task PickTask() {
   return task;
 }
 
+// One step the walk's thread may take aside while a worker reads the
+// directory it waits for: a chunk, or one batch of another directory.
+Task AsideTask() {
+  // A test holding threads at named points decides which thread passes
+  // which: the walk's thread then keeps to its own directory.
+  if (system_calls::HookInstalled()) return Task();
+  Task task = PickTask();
+  task.aside = true;
+  return task;
+}
+
 // The walk's own work while it waits for node: a chunk of node's batch, or
-// node's next batch. Nothing else, so that what it waits for is never
-// queued behind another directory.
+// node's next batch. While a worker reads node, and only then, one step of
+// other work (a chunk, or one batch of another directory): node's next
+// batch cannot be ready before that worker's, and the walk looks at node
+// again after each step, so what it waits for never queues behind more than
+// one step.
 Task PickOwnTask(Node* node) {
   Task task;
   if (Job* job = JobOf(node)) {
@@ -811,7 +859,8 @@ Task PickOwnTask(Node* node) {
     return task;
   }
   if (S().pauses == 0 && MayReadOn(*node, true)) return ReadTask(node);
-  return task;
+  if (node->state != State::kBusy) return task;
+  return AsideTask();
 }
 
 // Hands a batch to the node, with the subdirectories it names.
@@ -845,7 +894,7 @@ void Publish(Node* node, Page* page, Node* children, Deferred& deferred) {
     any = true;
   }
   if (any) WakeWorkers();
-  NotifyProgress();
+  NotifyWalk(node);
 }
 
 // Opens node ahead of the walk, relative to its parent's descriptor, which
@@ -855,7 +904,9 @@ bool OpenAhead(Node* node, std::unique_lock<SharedLock>& guard, Deferred& deferr
   const int parentFd = node->parent->fd;
   guard.unlock();
   system_calls::Reach(system_calls::Point::kOpeningAhead, node->Name());
-  const int fd = OpenListedDirectory(parentFd, node->Name(), ListedOf(*node), kListFlags);
+  const bool checkLater = CheckedByFirstBatch(*node);
+  const int fd = OpenListedDirectory(parentFd, node->Name(),
+                                     checkLater ? ListedDirectory() : ListedOf(*node), kListFlags);
   const int openError = errno;
   system_calls::Reach(system_calls::Point::kOpenedAhead, node->Name());
   guard.lock();
@@ -866,7 +917,7 @@ bool OpenAhead(Node* node, std::unique_lock<SharedLock>& guard, Deferred& deferr
       // longer started ahead (an ended one still is, until taken or dropped).
       if (node->inList) --s.startedAhead;
       node->state = State::kInLine;
-      NotifyProgress();
+      NotifyWalk(node);
       return false;
     }
     Uncount(node, deferred);
@@ -877,18 +928,19 @@ bool OpenAhead(Node* node, std::unique_lock<SharedLock>& guard, Deferred& deferr
   Uncount(node, deferred);
   LetGoOfParentIfDone(node, deferred);
   node->fd = fd;
+  node->unchecked = checkLater;
   node->openedAt = Now();
   if (node->inList || (node->searched && !node->detached)) {
     PlaceMarker(node, node->inList ? node->next : s.head);
   }
-  NotifyProgress();  // the walk may wait for it to be opened
+  NotifyWalk(node);  // the walk may wait for it to be opened
   return true;
 }
 
 // Reads batches of node until its end, the window, or more urgent work stops
 // it. Entered and left with the lock held; what it lets go of goes to deferred.
-void RunRead(Node* node, bool onWalk, std::unique_lock<SharedLock>& guard, char* scratch,
-             Deferred& deferred) {
+void RunRead(Node* node, bool onWalk, bool oneBatch, std::unique_lock<SharedLock>& guard,
+             char* scratch, Deferred& deferred) {
   Shared& s = S();
   if (node->fd < 0 && !OpenAhead(node, guard, deferred)) return;
   for (;;) {
@@ -903,8 +955,17 @@ void RunRead(Node* node, bool onWalk, std::unique_lock<SharedLock>& guard, char*
     guard.unlock();
     deferred.Run();
     system_calls::Reach(system_calls::Point::kReading, node->Name());
-    const ssize_t length = system_calls::GetDents64(fd, scratch, kBatchSize);
-    const int readError = errno;
+    ssize_t length = system_calls::GetDents64(fd, scratch, kBatchSize);
+    int readError = errno;
+    // Read by one thread at a time: the flag is that thread's while it reads.
+    if (length >= 0 && node->unchecked) {
+      if (FirstBatchIsOf(ListedOf(*node), fd, scratch, static_cast<std::size_t>(length))) {
+        node->unchecked = false;
+      } else {
+        readError = errno;
+        length = -1;
+      }
+    }
     Page* page = nullptr;
     Node* children = nullptr;
     bool childrenMade = true;
@@ -932,12 +993,14 @@ void RunRead(Node* node, bool onWalk, std::unique_lock<SharedLock>& guard, char*
     if (givenBack) {
       node->walkReadsOnly = true;
       node->state = State::kOpen;
-      NotifyProgress();
+      NotifyWalk(node);
       return;
     }
     if (length <= 0) {
       EndNode(node,
-              length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(readError, ERROR_PATH_NOT_FOUND),
+              length == 0                      ? ERROR_NO_MORE_FILES
+              : ChangedSinceListing(readError) ? ERROR_FILE_INVALID
+                                               : ErrorFromErrno(readError, ERROR_PATH_NOT_FOUND),
               deferred);
       return;
     }
@@ -958,7 +1021,10 @@ void RunRead(Node* node, bool onWalk, std::unique_lock<SharedLock>& guard, char*
     }
     // Read on while nothing more urgent waits and the window has room.
     node->state = State::kOpen;
-    if (s.jobsHead != nullptr || s.pauses > 0 || s.stopping || !MayReadOn(*node, onWalk)) return;
+    if (oneBatch || s.jobsHead != nullptr || s.pauses > 0 || s.stopping ||
+        !MayReadOn(*node, onWalk)) {
+      return;
+    }
     node->state = State::kBusy;
   }
 }
@@ -970,7 +1036,8 @@ void Run(const Task& task, bool onWalk, std::unique_lock<SharedLock>& guard, cha
     RunChunk(task.job, task.chunk, guard);
   } else {
     Deferred deferred;
-    RunRead(task.node, onWalk, guard, scratch, deferred);
+    // Aside from its own directory, the walk's thread reads as a worker does.
+    RunRead(task.node, onWalk && !task.aside, task.aside, guard, scratch, deferred);
     Release(task.node, deferred);
     guard.unlock();
     deferred.Run();
@@ -1027,6 +1094,7 @@ void StopWorkers() {
     s.stopping = true;
     s.work.notify_all();
     s.progress.notify_all();
+    s.walk.notify_all();
     started = s.workersStarted;
   }
   struct timespec deadline;
@@ -1082,6 +1150,8 @@ void AfterForkInChild() {
   new (&s.lock) SharedLock();
   new (&s.work) SharedCondition();
   new (&s.progress) SharedCondition();
+  new (&s.walk) SharedCondition();
+  s.walkWaiters = 0;
   s.pauses = 0;
   s.workersStarted = 0;  // the parent's are not the child's to join
   s.idleWorkers = 0;
@@ -1334,9 +1404,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
     // opened here, where its path is known.
     while (node->state == State::kBusy && node->fd < 0) {
       system_calls::Reach(system_calls::Point::kWaitingForWorker, node->Name());
-      ++s.progressWaiters;
-      s.progress.wait(guard);
-      --s.progressWaiters;
+      WaitForWalk(node, guard);
     }
   }
   if (node != nullptr && node->openedAt != 0 && Now() - node->openedAt > kFreshNanoseconds) {
@@ -1349,11 +1417,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
       // Read again as it is now, if it is still the directory listed: its
       // siblings stay foretold, so that each is still checked against the
       // listing that named it.
-      while (node->state == State::kBusy) {
-        ++s.progressWaiters;
-        s.progress.wait(guard);
-        --s.progressWaiters;
-      }
+      while (node->state == State::kBusy) WaitForWalk(node, guard);
       ForgetWhatWasRead(node, deferred);
     }
   }
@@ -1486,9 +1550,7 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
         Run(task, true, guard, cursor.scratch);
         continue;
       }
-      ++s.progressWaiters;
-      s.progress.wait(guard);
-      --s.progressWaiters;
+      WaitForWalk(node, guard);
     }
   }
 }

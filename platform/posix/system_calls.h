@@ -82,6 +82,10 @@ namespace internal {
 extern std::atomic<PointHook> pointHook;
 }  // namespace internal
 
+inline bool HookInstalled() noexcept {
+  return internal::pointHook.load(std::memory_order_relaxed) != nullptr;
+}
+
 [[gnu::always_inline]] inline void Reach(Point point, const char* name) noexcept {
   if (const PointHook hook = internal::pointHook.load(std::memory_order_acquire)) [[unlikely]] {
     hook(point, name);

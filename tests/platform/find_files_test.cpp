@@ -667,11 +667,11 @@ TEST(FindFilesTest, ACallThatFailsForWantOfMemoryEndsTheSearchAsOutOfMemory) {
   }
 }
 
-// Any one call of a whole walk failing for want of memory, made by the
-// walk's own thread, ends the walk as out of memory: never as a walk that
-// merely counted less. Made by a thread reading ahead, it only leaves that
-// work to the walk's thread, and the walk counts every file. Each call of
-// each kind fails in turn.
+// Any one call of a whole walk failing for want of memory ends the walk as
+// out of memory or costs nothing: never a walk that merely counted less.
+// Made by a thread reading ahead, it only leaves that work to the walk's
+// thread, and the walk counts every file. Each call of each kind fails in
+// turn.
 TEST(FindFilesTest, AnyCallOfAWalkFailingForWantOfMemoryEndsItAsOutOfMemory) {
   FindTree tree;
   for (int directory = 0; directory < 12; ++directory) {
@@ -715,7 +715,10 @@ TEST(FindFilesTest, AnyCallOfAWalkFailingForWantOfMemoryEndsItAsOutOfMemory) {
       if (failedOnAWorker > 0) {
         EXPECT_EQ(examined, kFiles) << "a worker's failure cost files";
       } else {
-        EXPECT_TRUE(outOfMemory) << "the walk ended normally, having examined " << examined;
+        // The walk's own thread, unless it was helping aside with another
+        // directory's work, which it then does again as its own.
+        EXPECT_TRUE(outOfMemory || examined == kFiles)
+            << "the walk ended normally, having examined " << examined;
       }
     }
   }

@@ -35,25 +35,25 @@ constexpr auto kPatience = std::chrono::seconds(10);
 
 // Holds the first thread that reaches a point with a name, until released;
 // notes every point reached with its name. The board outlives every thread
-// that may pass a point (it is never destroyed, and its hook stays in
-// place), and a Holds handle uses it for its own lifetime, one at a time.
+// that may pass a point (it is never destroyed: a thread may still be on its
+// way through the hook when it is taken out), and a Holds handle installs it
+// for its own lifetime, one at a time.
 class HoldBoard {
  public:
   static HoldBoard& Get() {
     alignas(HoldBoard) static unsigned char room[sizeof(HoldBoard)];
-    static HoldBoard* board = [] {
-      system_calls::SetPointHook(&Hook);
-      return new (room) HoldBoard();
-    }();
+    static HoldBoard* board = new (room) HoldBoard();
     return *board;
   }
 
   void Begin() {
     const std::lock_guard<std::mutex> guard(mutex);
     active = true;
+    system_calls::SetPointHook(&Hook);
   }
   void End() {
     const std::lock_guard<std::mutex> guard(mutex);
+    system_calls::SetPointHook(nullptr);
     active = false;
     for (Hold& hold : holds) hold.released = true;
     changed.notify_all();
@@ -347,6 +347,8 @@ TEST(LiveTreeRaceTest, TheWalkAskingForADirectoryAWorkerIsOpeningGetsWhatTheOpen
     }
     if (row.error != 0) system_calls::InjectFailure(system_calls::Call::kOpenAt, 0, row.error);
     holds.Release(Point::kOpeningAhead, b);
+    ASSERT_TRUE(holds.WaitFor(Point::kOpenedAhead, b));
+    holds.Release(Point::kOpeningAhead, tree.Third());  // the walk may open it aside
     const Listing listing = Await(later);
     system_calls::ClearInjectedFailures();
     ExpectOutcome(listing, row.expected, tree.NamesIn(b));
