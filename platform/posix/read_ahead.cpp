@@ -1086,7 +1086,7 @@ void* WorkerMain(void*) {
 // process: the walk needs nothing more from it, and the exit must not wait
 // for the disk.
 void StopWorkers() {
-  constexpr long kJoinNanoseconds = 200'000'000;
+  constexpr long kJoinNanoseconds = 999'999'999;  // just under a second
   Shared& s = S();
   unsigned started = 0;
   {
