@@ -8,15 +8,9 @@
 
 #include "find/hresult_exception.h"
 #include "find/required_text.h"
+#include "platform/entered_directory.h"
 
 namespace {
-
-// Links, junctions and mount points lead somewhere else in the tree, or back
-// up it; following them could count a file twice or never end.
-bool LeadsElsewhere(const WIN32_FIND_DATAA& record) {
-  return (record.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-         IsReparseTagNameSurrogate(record.dwReserved0);
-}
 
 // The A calls fill the record's name from the system's own, and a name whose
 // bytes in the process's code page outrun the record (up to 765 bytes in

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/posix/directory_entries.h"
+#include "platform/posix/path_memory.h"
 #include "platform/posix/walk_start.h"
 #include "platform/posix/walk_threads.h"
 
@@ -48,8 +49,7 @@ std::size_t levelCapacity = 0;
 std::size_t keptCount = 0;
 std::size_t keepLimit = 0;  // set from the descriptors free when a walk starts
 std::uint64_t lastNumber = 0;
-char* path = nullptr;  // of the deepest remembered directory
-std::size_t pathCapacity = 0;
+PathMemory path;  // of the deepest remembered directory
 
 std::uint64_t HashOf(const char* name, std::size_t length) {
   std::uint64_t hash = 14695981039346656037u;
@@ -89,16 +89,7 @@ bool Remember(const char* directory, std::size_t keep, std::size_t length, Ances
     levels = grown;
     levelCapacity = capacity;
   }
-  if (length + 1 > pathCapacity) {
-    const std::size_t capacity = (length + 1) * 2;
-    char* grown = static_cast<char*>(::operator new(capacity, std::nothrow));
-    if (grown == nullptr) return false;
-    if (keep > 0) std::memcpy(grown, path, keep);
-    ::operator delete(path);
-    path = grown;
-    pathCapacity = capacity;
-  }
-  std::memcpy(path + keep, directory + keep, length - keep);
+  if (!path.Remember(directory, keep, length)) return false;
   ticket.number = ++lastNumber;
   levels[depth++] = Level{length, 0, -1, ticket.number, nullptr, 0, 0, 0};
   return true;
@@ -151,7 +142,7 @@ int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& 
   std::size_t found = depth;
   while (found > 0) {
     const std::size_t prefix = levels[found - 1].pathLength;
-    if (prefix < length && directory[prefix] == '/' && std::memcmp(directory, path, prefix) == 0) {
+    if (prefix < length && directory[prefix] == '/' && path.Leads(directory, prefix)) {
       break;
     }
     --found;

@@ -53,18 +53,6 @@ DWORD ListingEndingError(int error) {
   return 0;
 }
 
-void HandOutHeldDot(unsigned& heldDots, WIN32_FIND_DATAA& record) {
-  const bool dot = (heldDots & kHeldDot) != 0;
-  heldDots &= dot ? ~kHeldDot : ~kHeldDotDot;
-  std::memcpy(record.cFileName, dot ? "." : "..", dot ? 2 : 3);
-  record.dwReserved1 = 0;
-  record.cAlternateFileName[0] = '\0';
-  record.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-  record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = FILETIME{0, 0};
-  record.nFileSizeHigh = record.nFileSizeLow = 0;
-  record.dwReserved0 = 0;
-}
-
 bool DescribeEntry(int directoryFd, const char* name, const struct statx& status,
                    WIN32_FIND_DATAA& record) {
   DWORD attributes = 0;
@@ -109,44 +97,4 @@ bool DescribeEntry(int directoryFd, const char* name, const struct statx& status
                                      : changedFirst                       ? changed
                                                                           : modified);
   return true;
-}
-
-int OpenDirectory(int base, const char* path, std::size_t length) {
-  char piece[PATH_MAX];
-  const int top = base;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t rest = length - start;
-    std::size_t cut = rest;
-    if (rest >= sizeof piece) {
-      // The last separator that keeps this piece short enough.
-      cut = sizeof piece - 1;
-      while (cut > 0 && path[start + cut] != '/') --cut;
-      if (cut == 0) {  // one name longer than any file system allows
-        if (base != top) ::close(base);
-        errno = ENAMETOOLONG;
-        return -1;
-      }
-    }
-    if (rest == 0) {  // the path ended in separators: the directory itself
-      piece[0] = '.';
-      cut = 1;
-    } else {
-      std::memcpy(piece, path + start, cut);
-    }
-    piece[cut] = '\0';
-    const bool last = cut >= rest;
-    const int fd =
-        system_calls::OpenAt(base, piece, last ? kListFlags : O_PATH | O_DIRECTORY | O_CLOEXEC);
-    const int openError = errno;
-    if (base != top) ::close(base);
-    if (fd < 0 || last) {
-      errno = openError;
-      return fd;
-    }
-    base = fd;
-    // Repeated separators must not make the next piece an absolute path.
-    start += cut + 1;
-    while (start < length && path[start] == '/') ++start;
-  }
 }

@@ -1,6 +1,5 @@
-// What the directory calls share between the walk on the caller's thread and
-// the read-ahead threads: how a directory is opened and how one entry of its
-// listing becomes a record.
+// How one entry of a listing becomes a find record, the same for the walk on
+// the caller's thread and for the read-ahead threads.
 #pragma once
 
 #include <fcntl.h>
@@ -21,19 +20,6 @@ inline constexpr unsigned kStatxMask =
 inline constexpr int kStatxLookFlags = AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
 // How a directory is opened to be listed, from its path or from its parent.
 inline constexpr int kListFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-
-inline bool IsDotOrDotDot(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-// "." and ".." met in a listing, handed out after every other entry.
-inline constexpr unsigned kHeldDot = 1;
-inline constexpr unsigned kHeldDotDot = 2;
-
-// Fills record with "." while it is held, else with "..", and lets go of it;
-// both are always directories, and nothing reads their other attributes, so
-// they need no statx.
-void HandOutHeldDot(unsigned& heldDots, WIN32_FIND_DATAA& record);
 
 // The error a directory that cannot be opened for listing answers with.
 DWORD ErrorFromOpening(int error);
@@ -60,20 +46,3 @@ inline bool IsMountRoot(const struct statx& status) {
   return (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
          (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
 }
-
-// Whether the walk enters the entry a record describes: a directory other
-// than "." and "..", and not a link or mount point, which lead elsewhere.
-inline bool IsEnteredDirectory(const WIN32_FIND_DATAA& record, const char* name) {
-  if ((record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsDotOrDotDot(name)) {
-    return false;
-  }
-  return (record.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
-         !IsReparseTagNameSurrogate(record.dwReserved0);
-}
-
-// Opens the directory named by the first length characters of path for
-// listing, relative to base (AT_FDCWD: the current directory). The kernel
-// takes at most PATH_MAX characters in one path, and a tree may well run
-// deeper: a longer path is opened one piece at a time, each piece relative to
-// the one before. Answers -1 with errno set on failure.
-int OpenDirectory(int base, const char* path, std::size_t length);

@@ -1,13 +1,10 @@
 // Directory enumeration of the Win32 interface over getdents64 and statx.
 //
 // One search is one open directory and one 64 KiB batch of its listing, read
-// with getdents64. Per entry the only system call is one statx relative to
-// the open directory (a symbolic link costs a second one, to learn whether
-// it leads to a directory); the pattern is matched before it, and nothing is
-// allocated. "." and ".." are described from the listing alone, and handed
-// out after every other entry: the first entry a search answers has then been
-// looked at with statx, so that FindFirstFileA refuses a directory whose
-// entries cannot be looked at (read but no search permission) as a whole.
+// with getdents64 and filtered as batch_reader.h says. Per entry the only
+// system call is one statx relative to the open directory (a symbolic link
+// costs a second one, to learn whether it leads to a directory); the pattern
+// is matched before it, and nothing is allocated.
 //
 // When the walk may use more than one thread, listings come through the
 // read-ahead (read_ahead.h) instead, which reads them the same way on worker
@@ -28,12 +25,10 @@
 #include <utility>
 
 #include "platform/posix/ancestor_directories.h"
+#include "platform/posix/batch_reader.h"
 #include "platform/posix/directory_entries.h"
-#include "platform/posix/error_from_errno.h"
 #include "platform/posix/open_below.h"
 #include "platform/posix/read_ahead.h"
-#include "platform/posix/system_calls.h"
-#include "platform/posix/wildcard.h"
 #include "platform/win32.h"
 
 namespace {
@@ -46,12 +41,9 @@ struct Search {
   // What its parent's listing said of it, still to be checked against its
   // own first batch; inode 0 once checked, or when there is nothing to check.
   ListedDirectory unchecked;
-  bool everyName;  // the pattern takes every name: no matching needed
-  std::size_t patternLength;
-  char pattern[kMaxNameLength + 1];
-  std::size_t batchLength;
-  std::size_t batchOffset;
-  unsigned heldDots;  // kHeldDot, kHeldDotDot: met in the listing, not yet handed out
+  NameFilter filter;
+  BatchEntries entries;  // of the batch read last, those not handed out
+  HeldDots heldDots;
   // A listing fills kBatchSize bytes; the rest is room for a name copy that
   // runs past the end of the last name.
   alignas(struct dirent64) char batch[kBatchSize + kMaxNameLength + 1];
@@ -158,12 +150,9 @@ HANDLE OpenSearch(int directoryFd, AncestorTicket ticket, const char* pattern,
   search.directoryFd = directoryFd;
   search.ticket = ticket;
   search.unchecked = ListedDirectory();
-  search.everyName = MatchesEveryName(pattern, patternLength);
-  search.patternLength = patternLength;
-  std::memcpy(search.pattern, pattern, patternLength + 1);
-  search.batchLength = 0;
-  search.batchOffset = 0;
-  search.heldDots = 0;
+  search.filter.Set(pattern, patternLength);
+  search.entries = BatchEntries();
+  search.heldDots = HeldDots();
   // Never 0 and, with the number below 2^44, never INVALID_HANDLE_VALUE.
   const std::uintptr_t handle = (++searchesOpened << kSlotBits) | slot->index;
   slot->handle.store(handle, std::memory_order_release);
@@ -201,86 +190,51 @@ bool CloseSearch(HANDLE handle) {
 bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
   if (search.readAhead) return read_ahead::Next(search.cursor, record, error);
   for (;;) {
-    if (search.batchOffset >= search.batchLength) {
+    const struct dirent64* entry = search.entries.Next();
+    if (entry == nullptr) {
       if (search.directoryFd < 0) {
-        if (search.heldDots != 0) {
-          HandOutHeldDot(search.heldDots, record);
+        if (search.heldDots.Any()) {
+          search.heldDots.HandOut(record);
           return true;
         }
         error = ERROR_NO_MORE_FILES;
         return false;
       }
-      const ssize_t length = system_calls::GetDents64(search.directoryFd, search.batch, kBatchSize);
-      if (length >= 0 && search.unchecked.inode != 0) {
-        const ListedDirectory listed = std::exchange(search.unchecked, ListedDirectory());
-        if (!FirstBatchIsOf(listed, search.directoryFd, search.batch,
-                            static_cast<std::size_t>(length))) {
-          error = ErrorFromOpeningBelow(errno, listed);
-          CloseDirectory(search);
-          search.heldDots = 0;
-          return false;
-        }
-      }
+      const ssize_t length = ReadBatch(search.directoryFd, search.batch, search.unchecked);
       if (length <= 0) {
-        error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
+        error = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromReading(errno);
         CloseDirectory(search);     // nothing more will come from it
         if (length == 0) continue;  // the held dots, then the end
-        search.heldDots = 0;
+        search.heldDots.Drop();
         return false;
       }
-      search.batchLength = static_cast<std::size_t>(length);
-      search.batchOffset = 0;
-    }
-
-    const auto* entry = reinterpret_cast<const struct dirent64*>(search.batch + search.batchOffset);
-    search.batchOffset += entry->d_reclen;
-    // A name the record cannot hold whole is left out rather than cut. Only
-    // an entry with room for more than that needs measuring.
-    const std::size_t nameRoom = entry->d_reclen - offsetof(struct dirent64, d_name);
-    if (nameRoom > kMaxNameLength + 1 && ::strnlen(entry->d_name, nameRoom) > kMaxNameLength) {
+      search.entries = BatchEntries(search.batch, static_cast<std::size_t>(length));
       continue;
     }
-    if (!search.everyName &&
-        !MatchesWildcard(search.pattern, search.patternLength, entry->d_name)) {
-      continue;
-    }
-
-    if (IsDotOrDotDot(entry->d_name)) {
-      search.heldDots |= entry->d_name[1] == '\0' ? kHeldDot : kHeldDotDot;
-      continue;
-    }
+    if (!search.filter.Takes(*entry) || search.heldDots.Hold(entry->d_name)) continue;
     // One copy of fixed length, the longest name and its terminator: cheaper
     // than measuring the name first. What follows the terminator is never read.
     std::memcpy(record.cFileName, entry->d_name, kMaxNameLength + 1);
     record.dwReserved1 = 0;
     record.cAlternateFileName[0] = '\0';
-    // Called from here, not from a helper (the wrapper is inlined): the fewer
-    // frames a system call returns through, the cheaper the return.
     struct statx status;
-    if (system_calls::Statx(search.directoryFd, entry->d_name,
-                            AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask, &status) == 0) {
-      if (!DescribeEntry(search.directoryFd, entry->d_name, status, record)) continue;
-      if (IsEnteredDirectory(record, entry->d_name)) {
-        NoteSubdirectory(search.ticket, entry->d_name,
-                         ListedDirectory{DeviceOf(status), status.stx_ino});
-      }
-      return true;
+    DWORD refusal = 0;
+    switch (LookAt(search.directoryFd, entry->d_name, record, status, refusal)) {
+      case Look::kDescribed:
+        if (IsEnteredDirectory(record, entry->d_name)) {
+          NoteSubdirectory(search.ticket, entry->d_name,
+                           ListedDirectory{DeviceOf(status), status.stx_ino});
+        }
+        return true;
+      case Look::kEndsListing:
+        error = refusal;
+        CloseDirectory(search);
+        search.entries = BatchEntries();
+        search.heldDots.Drop();
+        return false;
+      case Look::kLeftOut:
+        break;
     }
-    // Search permission belongs to the directory, not to the entry: the first
-    // entry refused for it refuses the whole directory (the rest would be
-    // refused alike), instead of leaving each of them out without a word.
-    // Leaving one out for want of memory would miscount the directory too:
-    // the listing ends there, as a failed read ends it.
-    if (const DWORD refusal = ListingEndingError(errno)) {
-      error = refusal;
-      CloseDirectory(search);
-      search.batchOffset = search.batchLength;
-      search.heldDots = 0;
-      return false;
-    }
-    // It vanished since the listing (a race, not an error), or statx failed
-    // otherwise: reporting it anyway would show an unknown entry as an
-    // ordinary uncompressed file.
   }
 }
 

@@ -113,6 +113,51 @@ int OpenNameByName(int start, const char* path, std::size_t length, int flags) {
   }
 }
 
+// Opens the directory path names (length characters) relative to base, a
+// piece at a time: the kernel takes at most PATH_MAX characters at once, and
+// a tree may run deeper. Each piece but the last is opened O_PATH relative
+// to the one before, by openPiece(base, piece, flags). Separators after a
+// piece never make the next one absolute, and a path that ends in them names
+// the directory itself.
+template <typename OpenPieceCall>
+int OpenByPieces(int base, const char* path, std::size_t length, int flags,
+                 OpenPieceCall openPiece) {
+  char piece[PATH_MAX];
+  const int top = base;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t rest = length - start;
+    std::size_t cut = rest;
+    if (rest >= sizeof piece) {
+      // The last separator that keeps this piece short enough.
+      cut = sizeof piece - 1;
+      while (cut > 0 && path[start + cut] != '/') --cut;
+    }
+    int fd = -1;
+    if (rest > 0 && cut == 0) {
+      errno = ENAMETOOLONG;  // one name longer than any file system allows
+    } else {
+      if (rest == 0) {
+        piece[0] = '.';
+        cut = 1;
+      } else {
+        std::memcpy(piece, path + start, cut);
+      }
+      piece[cut] = '\0';
+      fd = openPiece(base, piece, cut >= rest ? flags : O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    const int error = errno;
+    if (base != top) ::close(base);
+    if (fd < 0 || cut >= rest) {
+      errno = error;
+      return fd;
+    }
+    base = fd;
+    start += cut;
+    while (start < length && path[start] == '/') ++start;
+  }
+}
+
 }  // namespace
 
 int OpenListedDirectory(int parentFd, const char* name, const ListedDirectory& listed, int flags) {
@@ -126,42 +171,19 @@ int OpenListedDirectory(int parentFd, const char* name, const ListedDirectory& l
 
 int OpenBelow(int startFd, const char* path, std::size_t length, const ListedDirectory& listed,
               int flags) {
-  if (noOpenat2.load(std::memory_order_relaxed)) {
-    return CheckListed(OpenNameByName(startFd, path, length, flags), listed);
+  if (!noOpenat2.load(std::memory_order_relaxed)) {
+    const int fd = OpenByPieces(startFd, path, length, flags, OpenPiece);
+    if (fd >= 0 || errno != ENOSYS) return CheckListed(fd, listed);
   }
-  // The kernel takes at most PATH_MAX characters at once: a longer path is
-  // opened a piece at a time, each piece below the one before.
-  char piece[PATH_MAX];
-  int base = startFd;
-  std::size_t start = 0;
-  for (;;) {
-    while (start < length && path[start] == '/') ++start;
-    const std::size_t rest = length - start;
-    std::size_t cut = rest;
-    if (rest >= sizeof piece) {
-      cut = sizeof piece - 1;
-      while (cut > 0 && path[start + cut] != '/') --cut;
-    }
-    int fd = -1;
-    if (rest == 0 || cut == 0) {
-      errno = rest == 0 ? ENOENT : ENAMETOOLONG;
-    } else {
-      std::memcpy(piece, path + start, cut);
-      piece[cut] = '\0';
-      fd = OpenPiece(base, piece, cut >= rest ? flags : O_PATH | O_DIRECTORY);
-    }
-    const int error = errno;
-    if (base != startFd) ::close(base);
-    if (fd < 0 && error == ENOSYS && base == startFd) {
-      return CheckListed(OpenNameByName(startFd, path, length, flags), listed);
-    }
-    if (fd < 0 || cut >= rest) {
-      errno = error;
-      return CheckListed(fd, listed);
-    }
-    base = fd;
-    start += cut;
-  }
+  return CheckListed(OpenNameByName(startFd, path, length, flags), listed);
+}
+
+int OpenAsGiven(const char* path, std::size_t length) {
+  if (length == 0) return system_calls::OpenAt(AT_FDCWD, "/", kListFlags);
+  return OpenByPieces(AT_FDCWD, path, length, kListFlags,
+                      [](int base, const char* piece, int flags) {
+                        return system_calls::OpenAt(base, piece, flags);
+                      });
 }
 
 bool IsListed(int fd, const ListedDirectory& listed) {

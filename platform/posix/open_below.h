@@ -30,6 +30,12 @@ int OpenListedDirectory(int parentFd, const char* name, const ListedDirectory& l
 int OpenBelow(int startFd, const char* path, std::size_t length, const ListedDirectory& listed,
               int flags);
 
+// Opens the directory path names (length characters; 0: the root) for
+// listing as given, relative to the current directory: links on the way are
+// followed, as the user who named the walk's start chose. Answers -1 with
+// errno set on failure.
+int OpenAsGiven(const char* path, std::size_t length);
+
 // Whether the open directory fd is the one listed; false with errno set
 // (ESTALE: another one) when it is not, or cannot be looked at.
 bool IsListed(int fd, const ListedDirectory& listed);

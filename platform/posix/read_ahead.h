@@ -11,25 +11,29 @@
 // and the read-ahead starts over from it.
 //
 // Bounded: at most kWindowDirectories directories and kWindowBytes bytes of
-// listings are held ahead of the walk (read_ahead.cpp), and at most
-// ReadAheadDescriptors() descriptors are open for it.
+// listings are held ahead of the walk (foretold_tree.h), and at most
+// ReadAheadDescriptors() descriptors are open for it. The parts: what is
+// foretold (foretold_tree.h), the schedule (read_ahead_work.h), the batches
+// (described_batch.h, chunk_queue.h), the threads (worker_pool.h) and the
+// guess that the walk reads from the disk (disk_probe.h).
 #pragma once
 
 #include <cstddef>
 
+#include "platform/posix/batch_reader.h"
 #include "platform/win32.h"
 
 namespace read_ahead {
 
 struct Node;
-struct Page;
+struct DescribedBatch;
 
 // Where one search stands in a listing. Owned by the search; used by one thread at a time.
 struct Cursor {
-  Node* node = nullptr;  // null once the listing has ended
-  Page* page = nullptr;  // the batch being handed out
+  Node* node = nullptr;             // null once the listing has ended
+  DescribedBatch* batch = nullptr;  // the batch being handed out
   std::size_t index = 0;
-  unsigned heldDots = 0;  // "." and ".." met, handed out once the rest has been
+  HeldDots heldDots;
   // Room for one batch (kBatchSize), aligned for its entries, in which the
   // search's thread reads when it reads for itself. Not owned.
   char* scratch = nullptr;

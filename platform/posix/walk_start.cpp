@@ -89,8 +89,7 @@ Start* HoldIfBelow(const char* directory, std::size_t length, std::size_t& below
 }  // namespace
 
 int OpenStart(const char* directory, std::size_t length) {
-  const int fd =
-      length == 0 ? OpenDirectory(AT_FDCWD, "/", 1) : OpenDirectory(AT_FDCWD, directory, length);
+  const int fd = OpenAsGiven(directory, length);
   int error = errno;
   Start* start = nullptr;
   if (fd >= 0) {
@@ -146,11 +145,4 @@ int OpenBelowStart(const char* directory, std::size_t length, const ListedDirect
   LetGo(start);
   errno = error;
   return fd;
-}
-
-int OpenInWalk(const char* directory, std::size_t length, const ListedDirectory& listed) {
-  if (IsBelowStart(directory, length)) {
-    return OpenBelowStart(directory, length, listed, kListFlags);
-  }
-  return OpenStart(directory, length);
 }

@@ -22,6 +22,3 @@ bool IsBelowStart(const char* directory, std::size_t length);
 // when it no longer lies below the start.
 int OpenBelowStart(const char* directory, std::size_t length, const ListedDirectory& listed,
                    int flags);
-
-// Opens directory for listing below the start when it lies there, else as a new start.
-int OpenInWalk(const char* directory, std::size_t length, const ListedDirectory& listed);

@@ -1,0 +1,42 @@
+#include "platform/posix/worker_pool.h"
+
+#include <cstddef>
+
+#include "platform/posix/directory_entries.h"
+
+unsigned WorkerPool::GrowTo(unsigned threads, Main main, void* argument) {
+  // A worker's frames are few, besides its batch: its stack must not depend
+  // on the stack limit the process started with, and a small one leaves the
+  // address space to the walk when it is limited.
+  constexpr std::size_t kWorkerStack = kBatchSize + 128 * 1024;
+  if (threads > kMaxWalkThreads) threads = kMaxWalkThreads;
+  while (started + 1 < threads) {
+    pthread_attr_t attributes;
+    const bool made = ::pthread_attr_init(&attributes) == 0 &&
+                      ::pthread_attr_setstacksize(&attributes, kWorkerStack) == 0 &&
+                      ::pthread_create(&workers[started], &attributes, main, argument) == 0;
+    ::pthread_attr_destroy(&attributes);
+    if (!made) break;
+    ++started;
+  }
+  return started + 1;
+}
+
+void WorkerPool::Pause(std::unique_lock<Mutex>& guard) {
+  ++pauses;
+  while (running > 0) progress.Wait(guard);
+}
+
+unsigned WorkerPool::Stop() {
+  stopping = true;
+  idle.NotifyAll();
+  progress.NotifyAll();
+  return started;
+}
+
+bool WorkerPool::JoinBy(unsigned count, const struct timespec& deadline) {
+  for (unsigned i = 0; i < count; ++i) {
+    if (::pthread_timedjoin_np(workers[i], nullptr, &deadline) != 0) return false;
+  }
+  return true;
+}
