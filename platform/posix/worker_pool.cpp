@@ -35,8 +35,8 @@ unsigned WorkerPool::Stop() {
 }
 
 bool WorkerPool::JoinBy(unsigned count, const struct timespec& deadline) {
-  for (unsigned i = 0; i < count; ++i) {
-    if (::pthread_timedjoin_np(workers[i], nullptr, &deadline) != 0) return false;
+  for (; joined < count; ++joined) {
+    if (::pthread_timedjoin_np(workers[joined], nullptr, &deadline) != 0) return false;
   }
   return true;
 }

@@ -89,14 +89,15 @@ class WorkerPool {
   // workers there are to join.
   unsigned Stop();
   bool Stopping() const { return stopping; }
-  // Without the lock: joins the first count workers, each once it has left;
-  // false, leaving the rest, when one is still inside a call at deadline
-  // (CLOCK_REALTIME).
+  // Without the lock: joins the first count workers not joined yet, each
+  // once it has left; false, leaving the rest, when one is still inside a
+  // call at deadline (CLOCK_REALTIME).
   bool JoinBy(unsigned count, const struct timespec& deadline);
 
  private:
   pthread_t workers[kMaxWalkThreads];  // the first `started` are running
   unsigned started = 0;
+  unsigned joined = 0;
   unsigned running = 0;
   unsigned pauses = 0;
   bool stopping = false;
