@@ -28,7 +28,6 @@
 #include "find/search_tally.h"
 #include "platform/posix/read_ahead.h"
 #include "platform/posix/system_calls.h"
-#include "platform/posix/walk_threads.h"
 #include "platform/win32.h"
 #include "tests/support/temp_tree.h"
 
@@ -777,38 +776,17 @@ TEST(FindFilesTest, ADirectoryNotOpenedAheadForWantOfDescriptorsIsOpenedWhenAske
 
 constexpr int kDepth = 400;
 
-// In a child process, so that the limit ends with it. One directory open at
-// a time gets to the bottom; one per level, as ImmediateRecursion keeps,
-// runs out of descriptors long before, and the one directory it cannot open
-// is reported as such.
-[[noreturn]] void SearchUnderALowDescriptorLimit(const std::string& root) {
-  std::ostringstream warnings;
-  std::streambuf* const standardError = std::cerr.rdbuf(warnings.rdbuf());
-  // The sanitizers check a stream's type on its first use through
-  // /proc/self/maps, which takes a descriptor: used once while one is left.
-  std::cerr << "" << std::flush;
-  const struct rlimit low = {24, 24};
-  if (::setrlimit(RLIMIT_NOFILE, &low) != 0) std::_Exit(2);
-  const DWORD queued = ExaminedBelow(root, QueuedRecursion);
-  const DWORD immediate = ExaminedBelow(root, ImmediateRecursion);
-  std::cerr.rdbuf(standardError);
-  const std::string text = warnings.str();
-  const std::string reason = ": too many open files.\n";
-  const bool oneWarning = text.rfind("Packhound: Cannot search " + root + "/d/", 0) == 0 &&
-                          text.find('\n') == text.size() - 1 &&
-                          text.compare(text.size() - reason.size(), reason.size(), reason) == 0;
-  std::fprintf(stderr, "queued %u immediate %u, one warning %d: %s\n", queued, immediate,
-               oneWarning ? 1 : 0, text.c_str());
-  // On one thread, the immediate walk holds a descriptor per level and runs
-  // out of them: the limit is low enough to matter. The read-ahead holds
-  // none for a directory read to its end, so the immediate walk may then
-  // reach the bottom, and say nothing.
-  const bool immediateAsExpected = (immediate < kDepth && oneWarning) ||
-                                   (WalkThreads() > 1 && immediate == kDepth && text.empty());
-  std::_Exit(queued == kDepth && immediateAsExpected ? 0 : 1);
-}
+// What a walk of a tree kDepth levels deep, each level a directory d holding
+// a file f, examined and warned under a limit of 24 descriptors. In a child
+// process of its own: made, walked and removed there, the limit lowered (the
+// soft one only, so that the tree can be removed) for the walk alone.
+struct LowLimitWalk {
+  DWORD examined;
+  std::string warnings;
+  std::string root;
+};
 
-TEST(FindFilesTest, AVeryDeepTreeIsSearchedWholeUnderALowDescriptorLimit) {
+LowLimitWalk WalkADeepTreeUnderALowDescriptorLimit(int mode) {
   FindTree tree;
   std::string relative;
   for (int level = 0; level < kDepth; ++level) {
@@ -816,19 +794,79 @@ TEST(FindFilesTest, AVeryDeepTreeIsSearchedWholeUnderALowDescriptorLimit) {
     tree.Dir(relative);
     tree.File(relative + "/f");
   }
-  EXPECT_EXIT(SearchUnderALowDescriptorLimit(tree.Path()), ::testing::ExitedWithCode(0),
-              "queued 400 immediate [0-9]+, one warning [01]");
+  std::ostringstream warnings;
+  std::streambuf* const standardError = std::cerr.rdbuf(warnings.rdbuf());
+  // The sanitizers check a stream's type on its first use through
+  // /proc/self/maps, which takes a descriptor: used once while one is left.
+  std::cerr << "" << std::flush;
+  struct rlimit usual;
+  if (::getrlimit(RLIMIT_NOFILE, &usual) != 0) std::_Exit(2);
+  const struct rlimit low = {24, usual.rlim_max};
+  if (::setrlimit(RLIMIT_NOFILE, &low) != 0) std::_Exit(2);
+  const DWORD examined = ExaminedBelow(tree.Path(), mode);
+  if (::setrlimit(RLIMIT_NOFILE, &usual) != 0) std::_Exit(2);
+  std::cerr.rdbuf(standardError);
+  return {examined, warnings.str(), tree.Path()};
 }
 
-// Permission bits do not stop root: a test of them that runs as root drops
-// to nobody first, in the child process it runs in.
+// One directory open at a time gets to the bottom, with or without the
+// read-ahead, which holds no more descriptors than are left.
+[[noreturn]] void WalkQueued() {
+  const LowLimitWalk walk = WalkADeepTreeUnderALowDescriptorLimit(QueuedRecursion);
+  std::fprintf(stderr, "examined %u, warnings: %s\n", walk.examined, walk.warnings.c_str());
+  std::_Exit(walk.examined == kDepth && walk.warnings.empty() ? 0 : 1);
+}
+
+// One directory open per level, as ImmediateRecursion keeps on one thread,
+// runs out of descriptors long before the bottom: the one directory it
+// cannot open is reported as such, and every level above it is counted.
+[[noreturn]] void WalkImmediateOnOneThread() {
+  ::setenv("PACKHOUND_THREADS", "1", 1);
+  if (read_ahead::Enabled()) std::_Exit(3);
+  const LowLimitWalk walk = WalkADeepTreeUnderALowDescriptorLimit(ImmediateRecursion);
+  std::fprintf(stderr, "examined %u, warnings: %s\n", walk.examined, walk.warnings.c_str());
+  const std::string prefix = "Packhound: Cannot search " + walk.root + "/";
+  const std::string reason = ": too many open files.\n";
+  const std::string& text = walk.warnings;
+  if (text.rfind(prefix, 0) != 0 || text.find('\n') != text.size() - 1 ||
+      text.size() < prefix.size() + reason.size() ||
+      text.compare(text.size() - reason.size(), reason.size(), reason) != 0) {
+    std::_Exit(1);
+  }
+  // d/d/.../d, one d a level: each level above the refused one holds one file.
+  const std::string refused =
+      text.substr(prefix.size(), text.size() - prefix.size() - reason.size());
+  std::string levels = "d";
+  while (levels.size() < refused.size()) levels += "/d";
+  std::_Exit(refused == levels && walk.examined == refused.size() / 2 ? 0 : 1);
+}
+
+// The read-ahead's ImmediateRecursion is left out: how many levels it holds
+// open depends on whether a worker has read each one to its end by the time
+// the walk goes deeper.
+TEST(FindFilesTest, AVeryDeepTreeIsSearchedWholeUnderALowDescriptorLimit) {
+  // A child process of its own, started afresh: nothing of the read-ahead's
+  // threads is copied into it.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(WalkQueued(), ::testing::ExitedWithCode(0), "examined 400, warnings: \n");
+  EXPECT_EXIT(WalkImmediateOnOneThread(), ::testing::ExitedWithCode(0), "examined [0-9]+");
+}
+
+// Permission bits do not stop root: a test of them that runs as root becomes
+// nobody, in the child process it runs in, and root again to clean up.
 void BecomeOrdinaryUser() {
   if (::geteuid() != 0) return;
-  if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
-      ::setresuid(65534, 65534, 65534) != 0) {
+  if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 0) != 0 ||
+      ::setresuid(65534, 65534, 0) != 0) {
     std::fprintf(stderr, "cannot become nobody: %s\n", std::strerror(errno));
     std::_Exit(3);
   }
+}
+
+void BecomeRootAgain() {
+  if (::getuid() != 65534 || ::setresuid(0, 0, 0) == 0) return;
+  std::fprintf(stderr, "cannot become root again: %s\n", std::strerror(errno));
+  std::_Exit(3);
 }
 
 // Each search as one line: its name, then the names it listed or the error
@@ -845,28 +883,42 @@ std::string Outcome(const char* name, const std::string& specification) {
   return outcome;
 }
 
-[[noreturn]] void SearchWithoutSearchRights(const FindTree& tree) {
-  BecomeOrdinaryUser();
-  const std::string refused = " error " + std::to_string(ERROR_ACCESS_DENIED);
-  const struct {
-    const char* name;
-    std::string specification;
-    std::string outcome;
-  } cases[] = {
-      {"entries that cannot be looked at", tree.Path("listonly/*"), refused},
-      {"none of them matching", tree.Path("listonly/*.none"),
-       " error " + std::to_string(ERROR_FILE_NOT_FOUND)},
-      {"nothing to look at but the dots", tree.Path("emptylistonly/*"), " . .."},
-      {"no right to list", tree.Path("closed/*"), refused},
-  };
+[[noreturn]] void SearchWithoutSearchRights() {
   int failures = 0;
-  for (const auto& c : cases) {
-    const std::string outcome = Outcome(c.name, c.specification);
-    if (outcome == c.name + std::string(":") + c.outcome) continue;
-    std::fprintf(stderr, "%s (expected%s)\n", outcome.c_str(), c.outcome.c_str());
-    ++failures;
+  DWORD examined = 0;
+  {
+    FindTree tree;
+    ::chmod(tree.Path().c_str(), 0755);  // nobody must reach what is inside
+    tree.File("top");
+    tree.Dir("listonly");
+    tree.File("listonly/hidden");
+    tree.Dir("listonly/deeper");
+    tree.File("listonly/deeper/buried");
+    ::chmod(tree.Path("listonly").c_str(), 0444);
+    tree.Dir("emptylistonly", 0444);
+    tree.Dir("closed", 0);
+    BecomeOrdinaryUser();
+    const std::string refused = " error " + std::to_string(ERROR_ACCESS_DENIED);
+    const struct {
+      const char* name;
+      std::string specification;
+      std::string outcome;
+    } cases[] = {
+        {"entries that cannot be looked at", tree.Path("listonly/*"), refused},
+        {"none of them matching", tree.Path("listonly/*.none"),
+         " error " + std::to_string(ERROR_FILE_NOT_FOUND)},
+        {"nothing to look at but the dots", tree.Path("emptylistonly/*"), " . .."},
+        {"no right to list", tree.Path("closed/*"), refused},
+    };
+    for (const auto& c : cases) {
+      const std::string outcome = Outcome(c.name, c.specification);
+      if (outcome == c.name + std::string(":") + c.outcome) continue;
+      std::fprintf(stderr, "%s (expected%s)\n", outcome.c_str(), c.outcome.c_str());
+      ++failures;
+    }
+    examined = ExaminedBelow(tree.Path(), QueuedRecursion);
+    BecomeRootAgain();
   }
-  const DWORD examined = ExaminedBelow(tree.Path(), QueuedRecursion);
   std::fprintf(stderr, "failures %d, examined %u\n", failures, examined);
   std::_Exit(failures == 0 && examined == 1 ? 0 : 1);
 }
@@ -874,18 +926,8 @@ std::string Outcome(const char* name, const std::string& specification) {
 // Without search permission no entry can be looked at: the directory is
 // refused as a whole rather than listed as if empty.
 TEST(FindFilesTest, ADirectoryThatCanBeListedButNotSearchedIsRefusedAsAWhole) {
-  FindTree tree;
-  ::chmod(tree.Path().c_str(), 0755);  // nobody must reach what is inside
-  tree.File("top");
-  tree.Dir("listonly");
-  tree.File("listonly/hidden");
-  tree.Dir("listonly/deeper");
-  tree.File("listonly/deeper/buried");
-  ::chmod(tree.Path("listonly").c_str(), 0444);
-  tree.Dir("emptylistonly", 0444);
-  tree.Dir("closed", 0);
-  EXPECT_EXIT(SearchWithoutSearchRights(tree), ::testing::ExitedWithCode(0),
-              "failures 0, examined 1");
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(SearchWithoutSearchRights(), ::testing::ExitedWithCode(0), "failures 0, examined 1");
 }
 
 // "." and ".." come after every other entry, so that the first entry a
