@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -666,6 +667,13 @@ TEST(FindFilesTest, ACallThatFailsForWantOfMemoryEndsTheSearchAsOutOfMemory) {
   }
 }
 
+// How many times any thread passed point.
+std::size_t TimesPassed(const std::vector<HoldBoard::Passage>& passages, Point point) {
+  return static_cast<std::size_t>(
+      std::count_if(passages.begin(), passages.end(),
+                    [point](const HoldBoard::Passage& passage) { return passage.point == point; }));
+}
+
 // Whether the walk's thread checked a listing read long before and found it
 // could not say the directory was the same: the next point it passed opened
 // that directory again itself. Only a failed call makes that check fail in
@@ -750,22 +758,34 @@ TEST(FindFilesTest, AnyCallOfAWalkFailingForWantOfMemoryEndsItAsOutOfMemory) {
 }
 
 // The read-ahead starts only once the walk has asked for a subdirectory: a
-// walk that does not recurse opens nothing below where it starts, however
-// long the workers are given.
+// walk that does not recurse opens nothing below where it starts. Its start
+// lists in several batches, so that whichever threads are not reading it have
+// the directories it named before them for as long as the rest is read;
+// Settle returns once no thread reads ahead, and every open is counted by then.
 TEST(FindFilesTest, AWalkThatDoesNotRecurseOpensNothingBelowItsStart) {
   FindTree tree;
   for (int i = 0; i < 20; ++i) {
     tree.Dir("d" + std::to_string(i));
     tree.File("d" + std::to_string(i) + "/f");
   }
-  tree.File("top");
+  for (int i = 0; i < 1000; ++i) tree.File(std::to_string(i) + std::string(200, 'x'));
   read_ahead::Settle();
+  Holds holds;  // notes every point passed
+  {
+    const system_calls::ScopedFailure counting(system_calls::Call::kOpenAt, 1000000, ENOMEM);
+    EXPECT_EQ(ExaminedBelow(tree.Path(), NoRecursion), 1000u);
+    read_ahead::Settle();
+    EXPECT_EQ(system_calls::CallsMade(system_calls::Call::kOpenAt), 1u) << "opened below the start";
+  }
+  EXPECT_EQ(TimesPassed(holds.Passages(), Point::kOpeningAhead), 0u) << "opened ahead";
+  // Recursing, each directory is opened once; a listing read ahead long
+  // before the walk reached it is checked by opening the directory again.
+  holds.Forget();
   const system_calls::ScopedFailure counting(system_calls::Call::kOpenAt, 1000000, ENOMEM);
-  EXPECT_EQ(ExaminedBelow(tree.Path(), NoRecursion), 1u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(system_calls::CallsMade(system_calls::Call::kOpenAt), 1u) << "opened below the start";
-  EXPECT_EQ(ExaminedBelow(tree.Path(), QueuedRecursion), 21u);
-  EXPECT_EQ(system_calls::CallsMade(system_calls::Call::kOpenAt), 22u);
+  EXPECT_EQ(ExaminedBelow(tree.Path(), QueuedRecursion), 1020u);
+  read_ahead::Settle();
+  EXPECT_EQ(system_calls::CallsMade(system_calls::Call::kOpenAt),
+            21u + TimesPassed(holds.Passages(), Point::kCheckingFreshness));
 }
 
 // A directory that could not be opened ahead for want of descriptors is
