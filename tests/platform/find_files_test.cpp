@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -788,35 +787,66 @@ TEST(FindFilesTest, AWalkThatDoesNotRecurseOpensNothingBelowItsStart) {
             21u + TimesPassed(holds.Passages(), Point::kCheckingFreshness));
 }
 
-// A directory that could not be opened ahead for want of descriptors is
-// opened when the walk asks for it, as it would be on one thread: the
-// shortage a worker met is not the directory's error. Every open fails while
-// the walk enters the first subdirectory (the workers then try the others);
-// the rest, asked for in the walk's order once descriptors are back, list whole.
+// A worker that cannot open a directory ahead for want of descriptors gives
+// it back: the walk opens it itself when it asks for it, and the shortage the
+// worker met is not the directory's error. On one thread the walk's own open
+// is the only one, and its shortage is the directory's error.
 TEST(FindFilesTest, ADirectoryNotOpenedAheadForWantOfDescriptorsIsOpenedWhenAskedFor) {
-  FindTree tree;
-  for (int i = 0; i < 40; ++i) {
-    tree.Dir("d" + std::to_string(i));
-    tree.File("d" + std::to_string(i) + "/f");
-  }
-  std::vector<std::string> order;
-  for (const std::string& name : Names(List(tree.Path("*")))) {
-    if (name != "." && name != "..") order.push_back(name);
-  }
-  ASSERT_EQ(order.size(), 40u);
-  {
-    const system_calls::ScopedFailure noDescriptors(system_calls::Call::kOpenAt, 0, EMFILE,
-                                                    1000000);
-    ErrorAtTheEnd(tree.Path(order.front() + "/*"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (read_ahead::Enabled()) {
-      EXPECT_GT(system_calls::CallsMade(system_calls::Call::kOpenAt), 1u) << "no worker tried";
+  const struct {
+    const char* name;
+    int error;
+  } rows[] = {
+      {"the process's descriptors", EMFILE},
+      {"the system's descriptors", ENFILE},
+  };
+  const std::vector<std::string> inside = {".", "..", "f"};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    read_ahead::Settle();
+    FindTree tree;
+    tree.Dir("mid");
+    for (const std::string name : {"a", "b", "c"}) {
+      tree.Dir("mid/" + name);
+      tree.File("mid/" + name + "/f");
     }
-  }
-  for (std::size_t i = 1; i < order.size(); ++i) {
-    EXPECT_THAT(Names(List(tree.Path(order[i] + "/*"))),
-                UnorderedElementsAreArray(std::vector<std::string>{".", "..", "f"}))
-        << order[i];
+    Holds holds;
+    // Workers reading ahead wait before opening any of the three; the walk
+    // asking for mid, below the start, sets them reading ahead.
+    for (const char* name : {"a", "b", "c"}) holds.HoldAt(Point::kOpeningAhead, name);
+    ASSERT_EQ(List(tree.Path("*")).size(), 3u);
+    std::vector<std::string> order;
+    for (const std::string& name : Names(List(tree.Path("mid/*")))) {
+      if (name[0] != '.') order.push_back(name);
+    }
+    ASSERT_EQ(order.size(), 3u);
+    const std::string& shortOne = order[1];
+    holds.Release(Point::kOpeningAhead, order[0]);
+    EXPECT_THAT(Names(List(tree.Path("mid/" + order[0] + "/*"))),
+                UnorderedElementsAreArray(inside));
+    if (read_ahead::Enabled()) {
+      ASSERT_TRUE(holds.WaitFor(Point::kOpeningAhead, shortOne));
+      {
+        const system_calls::ScopedFailure shortage(system_calls::Call::kOpenAt, 0, row.error);
+        holds.Release(Point::kOpeningAhead, shortOne);
+        ASSERT_TRUE(holds.WaitFor(Point::kOpenedAhead, shortOne));
+        ASSERT_EQ(system_calls::FailuresOnOtherThreads(), 1u) << "no worker met the shortage";
+      }
+      EXPECT_THAT(Names(List(tree.Path("mid/" + shortOne + "/*"))),
+                  UnorderedElementsAreArray(inside));
+      bool openedByTheWalk = false;
+      for (const HoldBoard::Passage& passage : holds.Passages()) {
+        openedByTheWalk |= passage.point == Point::kOpeningInLine && passage.name == shortOne &&
+                           passage.thread == std::this_thread::get_id();
+      }
+      EXPECT_TRUE(openedByTheWalk);
+    } else {
+      const system_calls::ScopedFailure shortage(system_calls::Call::kOpenAt, 0, row.error,
+                                                 1000000);
+      EXPECT_EQ(ErrorAtTheEnd(tree.Path("mid/" + shortOne + "/*")), ERROR_TOO_MANY_OPEN_FILES);
+    }
+    holds.Release(Point::kOpeningAhead, order[2]);
+    EXPECT_THAT(Names(List(tree.Path("mid/" + order[2] + "/*"))),
+                UnorderedElementsAreArray(inside));
   }
 }
 
