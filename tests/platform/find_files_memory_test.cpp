@@ -22,10 +22,10 @@ namespace {
   {
     const TempTree tree;
     tree.AddFile("file");
-    const std::string specification = (tree.Root() / "*").string();
+    const std::string everyName = (tree.Root() / "*").string();
     WIN32_FIND_DATAA record;
     const auto openAndClose = [&] {
-      const HANDLE handle = FindFirstFileA(specification.c_str(), &record);
+      const HANDLE handle = FindFirstFileA(everyName.c_str(), &record);
       if (handle == INVALID_HANDLE_VALUE) std::_Exit(3);
       while (FindNextFileA(handle, &record)) {
       }

@@ -977,7 +977,7 @@ std::string Outcome(const char* name, const std::string& specification) {
     const std::string refused = " error " + std::to_string(ERROR_ACCESS_DENIED);
     const struct {
       const char* name;
-      std::string specification;
+      std::string search;
       std::string outcome;
     } cases[] = {
         {"entries that cannot be looked at", tree.Path("listonly/*"), refused},
@@ -987,7 +987,7 @@ std::string Outcome(const char* name, const std::string& specification) {
         {"no right to list", tree.Path("closed/*"), refused},
     };
     for (const auto& c : cases) {
-      const std::string outcome = Outcome(c.name, c.specification);
+      const std::string outcome = Outcome(c.name, c.search);
       if (outcome == c.name + std::string(":") + c.outcome) continue;
       std::fprintf(stderr, "%s (expected%s)\n", outcome.c_str(), c.outcome.c_str());
       ++failures;
