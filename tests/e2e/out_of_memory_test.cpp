@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -67,25 +67,22 @@ class OutOfMemoryTest : public testing::Test {
     }
     ::chmod(reports.Root().c_str(), 01777);
     report = (reports / "counts").string();
-    ::setenv("PACKHOUND_ALLOCATION_REPORT", report.c_str(), 1);
-    // One thread: the allocations come in the same order in every run.
-    ::setenv("PACKHOUND_THREADS", "1", 1);
   }
 
-  void TearDown() override {
-    ::unsetenv("PACKHOUND_ALLOCATION_REPORT");
-    ::unsetenv("PACKHOUND_FAILING_ALLOCATION");
-    ::unsetenv("PACKHOUND_FAILING_THREADS");
-    ::unsetenv("PACKHOUND_THREADS");
-  }
-
-  // One run with allocation `failing` failing (-1: none).
+  // One run with allocation `failing` failing (-1: none), counted among the
+  // allocations of every thread or, with workersOnly, of the workers alone.
+  // The tool's environment is given on its command line: this process's
+  // stays as it was.
   ProcessResult Run(const std::vector<std::string>& arguments, bool asNobody, long long failing,
                     Counts& counts) {
-    ::setenv("PACKHOUND_FAILING_ALLOCATION", std::to_string(failing).c_str(), 1);
     std::remove(report.c_str());
     ToolLaunch launch;
     if (asNobody) launch.launcher = AsNobody();
+    launch.launcher.insert(launch.launcher.end(),
+                           {"/usr/bin/env", "PACKHOUND_ALLOCATION_REPORT=" + report,
+                            "PACKHOUND_FAILING_ALLOCATION=" + std::to_string(failing),
+                            "PACKHOUND_THREADS=" + std::to_string(threads)});
+    if (workersOnly) launch.launcher.push_back("PACKHOUND_FAILING_THREADS=others");
     const ProcessResult run = RunTool(tool, arguments, tree.Root().string(), launch);
     counts = Counts();
     std::ifstream(report) >> counts.allocations >> counts.failures;
@@ -137,6 +134,10 @@ class OutOfMemoryTest : public testing::Test {
     }
   }
 
+  // One thread unless a case asks for more: the allocations then come in the
+  // same order in every run.
+  unsigned threads = 1;
+  bool workersOnly = false;
   TempTree toolFolder;
   TempTree tree;
   TempTree guarded;
@@ -237,11 +238,11 @@ TEST_F(OutOfMemoryTest, AFailingAllocationInAWorkerChangesNothing) {
   // More than the workers allocate in a run: a page, a marker and the
   // subdirectories named for each directory they read.
   constexpr long long kWorkerAllocations = 60;
-  ::setenv("PACKHOUND_FAILING_THREADS", "others", 1);
+  workersOnly = true;
   int failed = 0;
-  for (const char* threads : {"2", "4"}) {
-    SCOPED_TRACE(std::string(threads) + " threads");
-    ::setenv("PACKHOUND_THREADS", threads, 1);
+  for (const unsigned count : {2u, 4u}) {
+    SCOPED_TRACE(std::to_string(count) + " threads");
+    threads = count;
     Counts counts;
     const ProcessResult clean = Run({"-su"}, false, -1, counts);
     ASSERT_EQ(counts.failures, 0);
@@ -257,8 +258,6 @@ TEST_F(OutOfMemoryTest, AFailingAllocationInAWorkerChangesNothing) {
       ASSERT_EQ(run.exitStatus, clean.exitStatus);
     }
   }
-  ::unsetenv("PACKHOUND_THREADS");
-  ::unsetenv("PACKHOUND_FAILING_THREADS");
   EXPECT_GT(failed, 0) << "no worker allocation failed: the case tests nothing";
 }
 

@@ -1,11 +1,13 @@
 // The walk gives the same bytes whatever number of threads reads ahead of
 // it: random trees of several shapes searched with PACKHOUND_THREADS=1 (the
-// walk on one thread) and with 2, 4 and 16 threads give the same standard
+// walk on one thread) and with 2, 4 or 16 threads give the same standard
 // output, standard error and exit status. The one-thread run is itself
-// checked against the files the tree was built with.
+// checked against the files the tree was built with. And a walk reading from
+// the disk takes on more threads.
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -162,6 +165,19 @@ class RandomTree {
   std::string mountPoint;
 };
 
+// One row: a tree of one shape, searched with one set of options on one
+// thread, then with each of the thread counts.
+struct SameBytesRow {
+  const char* name;
+  Shape shape;
+  unsigned seed;
+  std::vector<std::string> options;
+  std::vector<unsigned> threads;
+};
+
+// The options whose output lists every file reachable, and the summary.
+const std::vector<std::string> kListing = {"-su", "-nh"};
+
 class ReadAheadTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -178,67 +194,107 @@ class ReadAheadTest : public testing::Test {
     return RunTool(toolPath, arguments, tree.Root().string(), launch);
   }
 
+  void ExpectTheBytesOfOneThread(const SameBytesRow& row, const RandomTree& built);
+
   TempTree toolFolder;
   TempTree tree;
   std::string toolPath;
 };
 
+void ReadAheadTest::ExpectTheBytesOfOneThread(const SameBytesRow& row, const RandomTree& built) {
+  const ProcessResult one = Run(row.options, 1);
+  if (row.options == kListing) {
+    // The reference itself: every file reachable, each once.
+    std::vector<std::string> listed = OutputLines(one.out);
+    ASSERT_FALSE(listed.empty());
+    listed.pop_back();  // the summary
+    EXPECT_EQ(SortedLines(listed), built.Reachable());
+  }
+  for (const unsigned threads : row.threads) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    const ProcessResult many = Run(row.options, threads);
+    EXPECT_TRUE(many.out == one.out) << many.out.substr(0, 2000);
+    EXPECT_EQ(many.err, one.err);
+    EXPECT_EQ(many.exitStatus, one.exitStatus);
+  }
+}
+
+// Two threads are the walk's and one worker; 16, more workers than the tree
+// keeps busy. The listing runs on every shape; the options that print
+// otherwise (no recursion, the summary alone, full paths) once each.
 TEST_F(ReadAheadTest, EveryThreadCountGivesTheBytesOfTheWalkOnOneThread) {
-  const struct {
-    const char* name;
-    Shape shape;
-    unsigned seed;
-  } rows[] = {
-      {"nested", Shape::kNested, 1},      {"nested, other seed", Shape::kNested, 2},
-      {"wide", Shape::kWide, 3},          {"deep", Shape::kDeep, 4},
-      {"links", Shape::kLinks, 5},        {"rights", Shape::kRights, 6},
-      {"mount point", Shape::kMounts, 7},
+  const SameBytesRow rows[] = {
+      {"nested", Shape::kNested, 1, kListing, {2, 16}},
+      {"nested, not recursive", Shape::kNested, 2, {"-su", "-nr"}, {4}},
+      {"nested, summary only", Shape::kNested, 2, {"-so"}, {4}},
+      // Batches whose statx calls are shared out between threads.
+      {"wide", Shape::kWide, 3, kListing, {2, 4, 16}},
+      {"deep", Shape::kDeep, 4, kListing, {4, 16}},
+      {"deep, full paths", Shape::kDeep, 4, {"-fp", "-su", "-ns"}, {2}},
+      {"links", Shape::kLinks, 5, kListing, {4, 16}},
+      {"rights", Shape::kRights, 6, kListing, {2, 16}},
   };
-  const std::vector<std::vector<std::string>> optionSets = {
-      {"-su", "-nh"}, {"-su", "-nr"}, {"-so"}, {"-fp", "-su", "-ns"}};
-  for (const auto& row : rows) {
+  for (const SameBytesRow& row : rows) {
     SCOPED_TRACE(row.name);
     fs::remove_all(tree.Root());
     fs::create_directory(tree.Root());
     ::chmod(tree.Root().c_str(), 0755);
     const RandomTree built(tree.Root(), row.shape, row.seed);
-    if (row.shape == Shape::kMounts && !built.Mounted()) {
-      std::printf("%s: skipped, no file system can be mounted here\n", row.name);
-      continue;
-    }
-
-    for (const std::vector<std::string>& options : optionSets) {
-      SCOPED_TRACE(options.front() + " " + options.back());
-      const ProcessResult one = Run(options, 1);
-      if (options == optionSets.front()) {
-        // The reference itself: every file reachable, each once.
-        std::vector<std::string> listed = OutputLines(one.out);
-        ASSERT_FALSE(listed.empty());
-        listed.pop_back();  // the summary
-        EXPECT_EQ(SortedLines(listed), built.Reachable());
-      }
-      for (const unsigned threads : {2u, 4u, 16u}) {
-        SCOPED_TRACE(std::to_string(threads) + " threads");
-        const ProcessResult many = Run(options, threads);
-        EXPECT_TRUE(many.out == one.out) << many.out.substr(0, 2000);
-        EXPECT_EQ(many.err, one.err);
-        EXPECT_EQ(many.exitStatus, one.exitStatus);
-      }
-    }
+    ExpectTheBytesOfOneThread(row, built);
   }
 }
 
-// The threads of the running tool, found by its program file; 0 when no
-// such process runs.
-int ToolThreads() {
+TEST_F(ReadAheadTest, AMountPointGivesTheBytesOfTheWalkOnOneThread) {
+  const RandomTree built(tree.Root(), Shape::kMounts, 7);
+  if (!built.Mounted()) GTEST_SKIP() << "no file system can be mounted here";
+  ExpectTheBytesOfOneThread({"mount point", Shape::kMounts, 7, kListing, {4, 16}}, built);
+}
+
+// The field after the command of /proc/<pid>/stat at index (0: the state,
+// 1: the parent's pid); empty when the process is gone.
+std::string StatField(pid_t pid, int index) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  std::getline(file, text);
+  const std::size_t command = text.rfind(')');
+  if (command == std::string::npos) return "";
+  std::istringstream fields(text.substr(command + 1));
+  std::string field;
+  for (int i = 0; i <= index; ++i) fields >> field;
+  return field;
+}
+
+pid_t ParentOf(pid_t pid) { return static_cast<pid_t>(std::atol(StatField(pid, 1).c_str())); }
+
+// The tool this test started: the child of the deadline command, which is
+// this process's child (other jobs run the same program at the same time).
+// 0 until it runs.
+pid_t StartedTool() {
   std::error_code error;
   const fs::path tool = fs::canonical(PACKHOUND_PATH);
   for (const fs::directory_entry& process : fs::directory_iterator("/proc", error)) {
-    if (fs::read_symlink(process.path() / "exe", error) != tool) continue;
-    std::ifstream status(process.path() / "status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.rfind("Threads:", 0) == 0) return std::atoi(line.c_str() + 8);
-    }
+    const pid_t pid = static_cast<pid_t>(std::atol(process.path().filename().c_str()));
+    if (pid <= 0 || ParentOf(ParentOf(pid)) != ::getpid()) continue;
+    if (fs::read_symlink(process.path() / "exe", error) == tool) return pid;
+  }
+  return 0;
+}
+
+// Whether the main thread of pid sleeps in a write to its standard output:
+// the pipe is full. It then starts no thread until the pipe is read.
+bool BlockedWritingItsOutput(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
+  long number = -1;
+  std::string descriptor;
+  if (!(file >> number >> descriptor)) return false;  // "running"
+  return (number == SYS_write || number == SYS_writev) && descriptor == "0x1" &&
+         StatField(pid, 0) == "S";
+}
+
+int ThreadsOf(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Threads:", 0) == 0) return std::atoi(line.c_str() + 8);
   }
   return 0;
 }
@@ -251,8 +307,9 @@ int Cores() {
 
 // A walk that finds itself reading from the disk (a cold cache) takes on
 // four threads a core, to keep more reads in flight; on a warm cache it keeps
-// one a core. Counted while the tool waits for its reader: the test reads
-// nothing for a while after the first output, so the listing fills the pipe.
+// one a core. Counted once the tool waits for its reader: after the first
+// output the test reads nothing until the listing, far longer than what a
+// pipe and one read hold, has filled the pipe.
 TEST(ReadAheadThreadsTest, AWalkThatReadsFromTheDiskTakesOnMoreThreads) {
   TempTree tree;
   struct statfs where;
@@ -262,17 +319,18 @@ TEST(ReadAheadThreadsTest, AWalkThatReadsFromTheDiskTakesOnMoreThreads) {
   if (::statfs(tree.Root().c_str(), &where) != 0 || where.f_type == 0x01021994) {
     GTEST_SKIP() << "the temporary folder is not on a disk";
   }
-  // 400 directories, 2,000 files: more listing than a pipe holds.
+  // 400 directories, 2,000 lines of about 110 bytes.
   for (int top = 0; top < 20; ++top) {
     for (int below = 0; below < 20; ++below) {
       const std::string directory = "t" + std::to_string(top) + "/b" + std::to_string(below);
       for (int file = 0; file < 5; ++file) {
-        tree.AddFile(directory + "/" + std::string(40, 'f') + std::to_string(file));
+        tree.AddFile(directory + "/" + std::string(100, 'f') + std::to_string(file));
       }
     }
   }
   // The threads while the tool waits for its reader, the cache warm or cold.
   const auto threadsWhileListing = [&tree](bool cold) {
+    SCOPED_TRACE(cold ? "cold" : "warm");
     if (cold) {
       EXPECT_EQ(std::system("sync; echo 3 > /proc/sys/vm/drop_caches"), 0);
     }
@@ -281,12 +339,25 @@ TEST(ReadAheadThreadsTest, AWalkThatReadsFromTheDiskTakesOnMoreThreads) {
     launch.launcher = {"/usr/bin/env", "-u", "PACKHOUND_THREADS"};  // the default count
     launch.watcher = [&threads](const std::string&) {
       if (threads != -1) return;
-      std::this_thread::sleep_for(std::chrono::seconds(1));
-      threads = ToolThreads();
+      threads = 0;
+      // Polled, since nothing tells of a pipe filling; bounded by the deadline.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      for (;;) {
+        const pid_t tool = StartedTool();
+        if (tool != 0 && BlockedWritingItsOutput(tool)) {
+          threads = ThreadsOf(tool);
+          return;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+          ADD_FAILURE() << (tool == 0 ? "the tool ended" : "the tool never filled the pipe");
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
     };
     const ProcessResult result =
         RunTool(PACKHOUND_PATH, {"-su", "-nh", "-ns"}, tree.Root(), launch);
-    EXPECT_EQ(result.exitStatus, 254) << (cold ? "cold" : "warm");  // 2,000 listed, clamped
+    EXPECT_EQ(result.exitStatus, 254);  // 2,000 listed, clamped
     return threads;
   };
   const int cores = Cores() < 64 ? Cores() : 64;

@@ -10,8 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,12 +28,13 @@
 #include "find/search_tally.h"
 #include "platform/posix/read_ahead.h"
 #include "platform/posix/system_calls.h"
-#include "platform/posix/walk_threads.h"
 #include "platform/win32.h"
+#include "tests/support/hold_board.h"
 #include "tests/support/temp_tree.h"
 
 namespace {
 
+using system_calls::Point;
 using ::testing::UnorderedElementsAreArray;
 
 // A temporary tree with the few ways of filling it these cases need.
@@ -641,37 +642,64 @@ TEST(FindFilesTest, ACallThatFailsForWantOfMemoryEndsTheSearchAsOutOfMemory) {
     searchTally.listFiles = false;
     bool outOfMemory = false;
     bool whole = false;
-    try {
+    {
       read_ahead::Settle();
       const system_calls::ScopedFailure failure(row.call, row.passing, row.error);
-      CompressedFileFinder finder(tree.Path().c_str(), "*.*");
-      finder.Run();
+      try {
+        CompressedFileFinder finder(tree.Path().c_str(), "*.*");
+        finder.Run();
+      } catch (const HResultException& e) {
+        outOfMemory = e.GetResult() == E_OUTOFMEMORY;
+      }
       whole = givenBack();
-    } catch (const HResultException& e) {
-      outOfMemory = e.GetResult() == E_OUTOFMEMORY;
     }
-    if (whole) {
-      EXPECT_EQ(searchTally.examinedCount, 2u);
-      searchTally = SearchTally{};
-      continue;
-    }
-    EXPECT_EQ(outOfMemory, row.outOfMemory);
-    if (!row.outOfMemory) {
+    EXPECT_EQ(outOfMemory, row.outOfMemory && !whole);
+    if (!outOfMemory) {
       // What the listing gave before the failure; a vanished entry hides only itself.
-      const std::uint64_t examined = row.call != Call::kStatx ? 0
-                                     : row.error == ENOENT    ? 1
-                                                              : row.passing;
+      const std::uint64_t examined = whole                      ? 2
+                                     : row.call != Call::kStatx ? 0
+                                     : row.error == ENOENT      ? 1
+                                                                : row.passing;
       EXPECT_EQ(searchTally.examinedCount, examined);
     }
     searchTally = SearchTally{};
   }
 }
 
+// How many times any thread passed point.
+std::size_t TimesPassed(const std::vector<HoldBoard::Passage>& passages, Point point) {
+  return static_cast<std::size_t>(
+      std::count_if(passages.begin(), passages.end(),
+                    [point](const HoldBoard::Passage& passage) { return passage.point == point; }));
+}
+
+// Whether the walk's thread checked a listing read long before and found it
+// could not say the directory was the same: the next point it passed opened
+// that directory again itself. Only a failed call makes that check fail in
+// a tree nothing changes.
+bool AFreshnessCheckFailed(const std::vector<HoldBoard::Passage>& passages,
+                           std::thread::id walkThread) {
+  const HoldBoard::Passage* previous = nullptr;
+  for (const HoldBoard::Passage& passage : passages) {
+    if (passage.thread != walkThread) continue;
+    if (previous != nullptr && previous->point == Point::kCheckingFreshness &&
+        passage.point == Point::kOpeningInLine && passage.name == previous->name) {
+      return true;
+    }
+    previous = &passage;
+  }
+  return false;
+}
+
 // Any one call of a whole walk failing for want of memory ends the walk as
 // out of memory or costs nothing: never a walk that merely counted less.
-// Made by a thread reading ahead, it only leaves that work to the walk's
-// thread, and the walk counts every file. Each call of each kind fails in
-// turn.
+// Taken by a thread reading ahead, it only leaves that work to the walk's
+// thread, which counts every file. Taken by the walk's own thread, it ends
+// the walk as out of memory, unless it failed the check of a listing read
+// long before, after which the walk reads that directory again itself. The
+// hold board notes the points the walk's thread passes, and keeps that
+// thread to its own directory (it takes no step of other work aside). Each
+// call of each kind fails in turn.
 TEST(FindFilesTest, AnyCallOfAWalkFailingForWantOfMemoryEndsItAsOutOfMemory) {
   FindTree tree;
   for (int directory = 0; directory < 12; ++directory) {
@@ -682,6 +710,7 @@ TEST(FindFilesTest, AnyCallOfAWalkFailingForWantOfMemoryEndsItAsOutOfMemory) {
     tree.File(name + "/inner/two");
   }
   constexpr DWORD kFiles = 24;
+  const std::thread::id walkThread = std::this_thread::get_id();
   for (const system_calls::Call call :
        {system_calls::Call::kOpenAt, system_calls::Call::kGetDents64, system_calls::Call::kStatx}) {
     SCOPED_TRACE("call kind " + std::to_string(static_cast<unsigned>(call)));
@@ -699,9 +728,10 @@ TEST(FindFilesTest, AnyCallOfAWalkFailingForWantOfMemoryEndsItAsOutOfMemory) {
       SCOPED_TRACE("call " + std::to_string(passing) + " failing");
       bool outOfMemory = false;
       DWORD examined = 0;
-      std::uint64_t failedOnAWorker = 0;
+      bool costsNothing = false;
       {
         read_ahead::Settle();
+        Holds holds;
         const system_calls::ScopedFailure failure(call, passing, ENOMEM);
         try {
           examined = ExaminedBelow(tree.Path(), QueuedRecursion);
@@ -710,105 +740,129 @@ TEST(FindFilesTest, AnyCallOfAWalkFailingForWantOfMemoryEndsItAsOutOfMemory) {
           searchTally = SearchTally{};
         }
         read_ahead::Settle();
-        failedOnAWorker = system_calls::FailuresOnOtherThreads();
+        // The read-ahead's walks differ in their calls from run to run: this
+        // one may have made fewer than passing + 1.
+        const bool taken = system_calls::CallsMade(call) > passing;
+        costsNothing = !taken || system_calls::FailuresOnOtherThreads() > 0 ||
+                       AFreshnessCheckFailed(holds.Passages(), walkThread);
       }
-      if (failedOnAWorker > 0) {
-        EXPECT_EQ(examined, kFiles) << "a worker's failure cost files";
+      if (costsNothing) {
+        EXPECT_FALSE(outOfMemory);
+        EXPECT_EQ(examined, kFiles) << "a failure left to the walk cost files";
       } else {
-        // The walk's own thread, unless it was helping aside with another
-        // directory's work, which it then does again as its own.
-        EXPECT_TRUE(outOfMemory || examined == kFiles)
-            << "the walk ended normally, having examined " << examined;
+        EXPECT_TRUE(outOfMemory) << "the walk ended normally, having examined " << examined;
       }
     }
   }
 }
 
 // The read-ahead starts only once the walk has asked for a subdirectory: a
-// walk that does not recurse opens nothing below where it starts, however
-// long the workers are given.
+// walk that does not recurse opens nothing below where it starts. Its start
+// lists in several batches, so that whichever threads are not reading it have
+// the directories it named before them for as long as the rest is read;
+// Settle returns once no thread reads ahead, and every open is counted by then.
 TEST(FindFilesTest, AWalkThatDoesNotRecurseOpensNothingBelowItsStart) {
   FindTree tree;
   for (int i = 0; i < 20; ++i) {
     tree.Dir("d" + std::to_string(i));
     tree.File("d" + std::to_string(i) + "/f");
   }
-  tree.File("top");
+  for (int i = 0; i < 1000; ++i) tree.File(std::to_string(i) + std::string(200, 'x'));
   read_ahead::Settle();
+  Holds holds;  // notes every point passed
+  {
+    const system_calls::ScopedFailure counting(system_calls::Call::kOpenAt, 1000000, ENOMEM);
+    EXPECT_EQ(ExaminedBelow(tree.Path(), NoRecursion), 1000u);
+    read_ahead::Settle();
+    EXPECT_EQ(system_calls::CallsMade(system_calls::Call::kOpenAt), 1u) << "opened below the start";
+  }
+  EXPECT_EQ(TimesPassed(holds.Passages(), Point::kOpeningAhead), 0u) << "opened ahead";
+  // Recursing, each directory is opened once; a listing read ahead long
+  // before the walk reached it is checked by opening the directory again.
+  holds.Forget();
   const system_calls::ScopedFailure counting(system_calls::Call::kOpenAt, 1000000, ENOMEM);
-  EXPECT_EQ(ExaminedBelow(tree.Path(), NoRecursion), 1u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(system_calls::CallsMade(system_calls::Call::kOpenAt), 1u) << "opened below the start";
-  EXPECT_EQ(ExaminedBelow(tree.Path(), QueuedRecursion), 21u);
-  EXPECT_EQ(system_calls::CallsMade(system_calls::Call::kOpenAt), 22u);
+  EXPECT_EQ(ExaminedBelow(tree.Path(), QueuedRecursion), 1020u);
+  read_ahead::Settle();
+  EXPECT_EQ(system_calls::CallsMade(system_calls::Call::kOpenAt),
+            21u + TimesPassed(holds.Passages(), Point::kCheckingFreshness));
 }
 
-// A directory that could not be opened ahead for want of descriptors is
-// opened when the walk asks for it, as it would be on one thread: the
-// shortage a worker met is not the directory's error. Every open fails while
-// the walk enters the first subdirectory (the workers then try the others);
-// the rest, asked for in the walk's order once descriptors are back, list whole.
+// A worker that cannot open a directory ahead for want of descriptors gives
+// it back: the walk opens it itself when it asks for it, and the shortage the
+// worker met is not the directory's error. On one thread the walk's own open
+// is the only one, and its shortage is the directory's error.
 TEST(FindFilesTest, ADirectoryNotOpenedAheadForWantOfDescriptorsIsOpenedWhenAskedFor) {
-  FindTree tree;
-  for (int i = 0; i < 40; ++i) {
-    tree.Dir("d" + std::to_string(i));
-    tree.File("d" + std::to_string(i) + "/f");
-  }
-  std::vector<std::string> order;
-  for (const std::string& name : Names(List(tree.Path("*")))) {
-    if (name != "." && name != "..") order.push_back(name);
-  }
-  ASSERT_EQ(order.size(), 40u);
-  {
-    const system_calls::ScopedFailure noDescriptors(system_calls::Call::kOpenAt, 0, EMFILE,
-                                                    1000000);
-    ErrorAtTheEnd(tree.Path(order.front() + "/*"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (read_ahead::Enabled()) {
-      EXPECT_GT(system_calls::CallsMade(system_calls::Call::kOpenAt), 1u) << "no worker tried";
+  const struct {
+    const char* name;
+    int error;
+  } rows[] = {
+      {"the process's descriptors", EMFILE},
+      {"the system's descriptors", ENFILE},
+  };
+  const std::vector<std::string> inside = {".", "..", "f"};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    read_ahead::Settle();
+    FindTree tree;
+    tree.Dir("mid");
+    for (const std::string name : {"a", "b", "c"}) {
+      tree.Dir("mid/" + name);
+      tree.File("mid/" + name + "/f");
     }
-  }
-  for (std::size_t i = 1; i < order.size(); ++i) {
-    EXPECT_THAT(Names(List(tree.Path(order[i] + "/*"))),
-                UnorderedElementsAreArray(std::vector<std::string>{".", "..", "f"}))
-        << order[i];
+    Holds holds;
+    // Workers reading ahead wait before opening any of the three; the walk
+    // asking for mid, below the start, sets them reading ahead.
+    for (const char* name : {"a", "b", "c"}) holds.HoldAt(Point::kOpeningAhead, name);
+    ASSERT_EQ(List(tree.Path("*")).size(), 3u);
+    std::vector<std::string> order;
+    for (const std::string& name : Names(List(tree.Path("mid/*")))) {
+      if (name[0] != '.') order.push_back(name);
+    }
+    ASSERT_EQ(order.size(), 3u);
+    const std::string& shortOne = order[1];
+    holds.Release(Point::kOpeningAhead, order[0]);
+    EXPECT_THAT(Names(List(tree.Path("mid/" + order[0] + "/*"))),
+                UnorderedElementsAreArray(inside));
+    if (read_ahead::Enabled()) {
+      ASSERT_TRUE(holds.WaitFor(Point::kOpeningAhead, shortOne));
+      {
+        const system_calls::ScopedFailure shortage(system_calls::Call::kOpenAt, 0, row.error);
+        holds.Release(Point::kOpeningAhead, shortOne);
+        ASSERT_TRUE(holds.WaitFor(Point::kOpenedAhead, shortOne));
+        ASSERT_EQ(system_calls::FailuresOnOtherThreads(), 1u) << "no worker met the shortage";
+      }
+      EXPECT_THAT(Names(List(tree.Path("mid/" + shortOne + "/*"))),
+                  UnorderedElementsAreArray(inside));
+      bool openedByTheWalk = false;
+      for (const HoldBoard::Passage& passage : holds.Passages()) {
+        openedByTheWalk |= passage.point == Point::kOpeningInLine && passage.name == shortOne &&
+                           passage.thread == std::this_thread::get_id();
+      }
+      EXPECT_TRUE(openedByTheWalk);
+    } else {
+      const system_calls::ScopedFailure shortage(system_calls::Call::kOpenAt, 0, row.error,
+                                                 1000000);
+      EXPECT_EQ(ErrorAtTheEnd(tree.Path("mid/" + shortOne + "/*")), ERROR_TOO_MANY_OPEN_FILES);
+    }
+    holds.Release(Point::kOpeningAhead, order[2]);
+    EXPECT_THAT(Names(List(tree.Path("mid/" + order[2] + "/*"))),
+                UnorderedElementsAreArray(inside));
   }
 }
 
 constexpr int kDepth = 400;
 
-// In a child process, so that the limit ends with it. One directory open at
-// a time gets to the bottom; one per level, as ImmediateRecursion keeps,
-// runs out of descriptors long before, and the one directory it cannot open
-// is reported as such.
-[[noreturn]] void SearchUnderALowDescriptorLimit(const std::string& root) {
-  std::ostringstream warnings;
-  std::streambuf* const standardError = std::cerr.rdbuf(warnings.rdbuf());
-  // The sanitizers check a stream's type on its first use through
-  // /proc/self/maps, which takes a descriptor: used once while one is left.
-  std::cerr << "" << std::flush;
-  const struct rlimit low = {24, 24};
-  if (::setrlimit(RLIMIT_NOFILE, &low) != 0) std::_Exit(2);
-  const DWORD queued = ExaminedBelow(root, QueuedRecursion);
-  const DWORD immediate = ExaminedBelow(root, ImmediateRecursion);
-  std::cerr.rdbuf(standardError);
-  const std::string text = warnings.str();
-  const std::string reason = ": too many open files.\n";
-  const bool oneWarning = text.rfind("Packhound: Cannot search " + root + "/d/", 0) == 0 &&
-                          text.find('\n') == text.size() - 1 &&
-                          text.compare(text.size() - reason.size(), reason.size(), reason) == 0;
-  std::fprintf(stderr, "queued %u immediate %u, one warning %d: %s\n", queued, immediate,
-               oneWarning ? 1 : 0, text.c_str());
-  // On one thread, the immediate walk holds a descriptor per level and runs
-  // out of them: the limit is low enough to matter. The read-ahead holds
-  // none for a directory read to its end, so the immediate walk may then
-  // reach the bottom, and say nothing.
-  const bool immediateAsExpected = (immediate < kDepth && oneWarning) ||
-                                   (WalkThreads() > 1 && immediate == kDepth && text.empty());
-  std::_Exit(queued == kDepth && immediateAsExpected ? 0 : 1);
-}
+// What a walk of a tree kDepth levels deep, each level a directory d holding
+// a file f, examined and warned under a limit of 24 descriptors. In a child
+// process of its own: made, walked and removed there, the limit lowered (the
+// soft one only, so that the tree can be removed) for the walk alone.
+struct LowLimitWalk {
+  DWORD examined;
+  std::string warnings;
+  std::string root;
+};
 
-TEST(FindFilesTest, AVeryDeepTreeIsSearchedWholeUnderALowDescriptorLimit) {
+LowLimitWalk WalkADeepTreeUnderALowDescriptorLimit(int mode) {
   FindTree tree;
   std::string relative;
   for (int level = 0; level < kDepth; ++level) {
@@ -816,19 +870,79 @@ TEST(FindFilesTest, AVeryDeepTreeIsSearchedWholeUnderALowDescriptorLimit) {
     tree.Dir(relative);
     tree.File(relative + "/f");
   }
-  EXPECT_EXIT(SearchUnderALowDescriptorLimit(tree.Path()), ::testing::ExitedWithCode(0),
-              "queued 400 immediate [0-9]+, one warning [01]");
+  std::ostringstream warnings;
+  std::streambuf* const standardError = std::cerr.rdbuf(warnings.rdbuf());
+  // The sanitizers check a stream's type on its first use through
+  // /proc/self/maps, which takes a descriptor: used once while one is left.
+  std::cerr << "" << std::flush;
+  struct rlimit usual;
+  if (::getrlimit(RLIMIT_NOFILE, &usual) != 0) std::_Exit(2);
+  const struct rlimit low = {24, usual.rlim_max};
+  if (::setrlimit(RLIMIT_NOFILE, &low) != 0) std::_Exit(2);
+  const DWORD examined = ExaminedBelow(tree.Path(), mode);
+  if (::setrlimit(RLIMIT_NOFILE, &usual) != 0) std::_Exit(2);
+  std::cerr.rdbuf(standardError);
+  return {examined, warnings.str(), tree.Path()};
 }
 
-// Permission bits do not stop root: a test of them that runs as root drops
-// to nobody first, in the child process it runs in.
+// One directory open at a time gets to the bottom, with or without the
+// read-ahead, which holds no more descriptors than are left.
+[[noreturn]] void WalkQueued() {
+  const LowLimitWalk walk = WalkADeepTreeUnderALowDescriptorLimit(QueuedRecursion);
+  std::fprintf(stderr, "examined %u, warnings: %s\n", walk.examined, walk.warnings.c_str());
+  std::_Exit(walk.examined == kDepth && walk.warnings.empty() ? 0 : 1);
+}
+
+// One directory open per level, as ImmediateRecursion keeps on one thread,
+// runs out of descriptors long before the bottom: the one directory it
+// cannot open is reported as such, and every level above it is counted.
+[[noreturn]] void WalkImmediateOnOneThread() {
+  ::setenv("PACKHOUND_THREADS", "1", 1);
+  if (read_ahead::Enabled()) std::_Exit(3);
+  const LowLimitWalk walk = WalkADeepTreeUnderALowDescriptorLimit(ImmediateRecursion);
+  std::fprintf(stderr, "examined %u, warnings: %s\n", walk.examined, walk.warnings.c_str());
+  const std::string prefix = "Packhound: Cannot search " + walk.root + "/";
+  const std::string reason = ": too many open files.\n";
+  const std::string& text = walk.warnings;
+  if (text.rfind(prefix, 0) != 0 || text.find('\n') != text.size() - 1 ||
+      text.size() < prefix.size() + reason.size() ||
+      text.compare(text.size() - reason.size(), reason.size(), reason) != 0) {
+    std::_Exit(1);
+  }
+  // d/d/.../d, one d a level: each level above the refused one holds one file.
+  const std::string refused =
+      text.substr(prefix.size(), text.size() - prefix.size() - reason.size());
+  std::string levels = "d";
+  while (levels.size() < refused.size()) levels += "/d";
+  std::_Exit(refused == levels && walk.examined == refused.size() / 2 ? 0 : 1);
+}
+
+// The read-ahead's ImmediateRecursion is left out: how many levels it holds
+// open depends on whether a worker has read each one to its end by the time
+// the walk goes deeper.
+TEST(FindFilesTest, AVeryDeepTreeIsSearchedWholeUnderALowDescriptorLimit) {
+  // A child process of its own, started afresh: nothing of the read-ahead's
+  // threads is copied into it.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(WalkQueued(), ::testing::ExitedWithCode(0), "examined 400, warnings: \n");
+  EXPECT_EXIT(WalkImmediateOnOneThread(), ::testing::ExitedWithCode(0), "examined [0-9]+");
+}
+
+// Permission bits do not stop root: a test of them that runs as root becomes
+// nobody, in the child process it runs in, and root again to clean up.
 void BecomeOrdinaryUser() {
   if (::geteuid() != 0) return;
-  if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
-      ::setresuid(65534, 65534, 65534) != 0) {
+  if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 0) != 0 ||
+      ::setresuid(65534, 65534, 0) != 0) {
     std::fprintf(stderr, "cannot become nobody: %s\n", std::strerror(errno));
     std::_Exit(3);
   }
+}
+
+void BecomeRootAgain() {
+  if (::getuid() != 65534 || ::setresuid(0, 0, 0) == 0) return;
+  std::fprintf(stderr, "cannot become root again: %s\n", std::strerror(errno));
+  std::_Exit(3);
 }
 
 // Each search as one line: its name, then the names it listed or the error
@@ -845,28 +959,42 @@ std::string Outcome(const char* name, const std::string& specification) {
   return outcome;
 }
 
-[[noreturn]] void SearchWithoutSearchRights(const FindTree& tree) {
-  BecomeOrdinaryUser();
-  const std::string refused = " error " + std::to_string(ERROR_ACCESS_DENIED);
-  const struct {
-    const char* name;
-    std::string specification;
-    std::string outcome;
-  } cases[] = {
-      {"entries that cannot be looked at", tree.Path("listonly/*"), refused},
-      {"none of them matching", tree.Path("listonly/*.none"),
-       " error " + std::to_string(ERROR_FILE_NOT_FOUND)},
-      {"nothing to look at but the dots", tree.Path("emptylistonly/*"), " . .."},
-      {"no right to list", tree.Path("closed/*"), refused},
-  };
+[[noreturn]] void SearchWithoutSearchRights() {
   int failures = 0;
-  for (const auto& c : cases) {
-    const std::string outcome = Outcome(c.name, c.specification);
-    if (outcome == c.name + std::string(":") + c.outcome) continue;
-    std::fprintf(stderr, "%s (expected%s)\n", outcome.c_str(), c.outcome.c_str());
-    ++failures;
+  DWORD examined = 0;
+  {
+    FindTree tree;
+    ::chmod(tree.Path().c_str(), 0755);  // nobody must reach what is inside
+    tree.File("top");
+    tree.Dir("listonly");
+    tree.File("listonly/hidden");
+    tree.Dir("listonly/deeper");
+    tree.File("listonly/deeper/buried");
+    ::chmod(tree.Path("listonly").c_str(), 0444);
+    tree.Dir("emptylistonly", 0444);
+    tree.Dir("closed", 0);
+    BecomeOrdinaryUser();
+    const std::string refused = " error " + std::to_string(ERROR_ACCESS_DENIED);
+    const struct {
+      const char* name;
+      std::string search;
+      std::string outcome;
+    } cases[] = {
+        {"entries that cannot be looked at", tree.Path("listonly/*"), refused},
+        {"none of them matching", tree.Path("listonly/*.none"),
+         " error " + std::to_string(ERROR_FILE_NOT_FOUND)},
+        {"nothing to look at but the dots", tree.Path("emptylistonly/*"), " . .."},
+        {"no right to list", tree.Path("closed/*"), refused},
+    };
+    for (const auto& c : cases) {
+      const std::string outcome = Outcome(c.name, c.search);
+      if (outcome == c.name + std::string(":") + c.outcome) continue;
+      std::fprintf(stderr, "%s (expected%s)\n", outcome.c_str(), c.outcome.c_str());
+      ++failures;
+    }
+    examined = ExaminedBelow(tree.Path(), QueuedRecursion);
+    BecomeRootAgain();
   }
-  const DWORD examined = ExaminedBelow(tree.Path(), QueuedRecursion);
   std::fprintf(stderr, "failures %d, examined %u\n", failures, examined);
   std::_Exit(failures == 0 && examined == 1 ? 0 : 1);
 }
@@ -874,24 +1002,16 @@ std::string Outcome(const char* name, const std::string& specification) {
 // Without search permission no entry can be looked at: the directory is
 // refused as a whole rather than listed as if empty.
 TEST(FindFilesTest, ADirectoryThatCanBeListedButNotSearchedIsRefusedAsAWhole) {
-  FindTree tree;
-  ::chmod(tree.Path().c_str(), 0755);  // nobody must reach what is inside
-  tree.File("top");
-  tree.Dir("listonly");
-  tree.File("listonly/hidden");
-  tree.Dir("listonly/deeper");
-  tree.File("listonly/deeper/buried");
-  ::chmod(tree.Path("listonly").c_str(), 0444);
-  tree.Dir("emptylistonly", 0444);
-  tree.Dir("closed", 0);
-  EXPECT_EXIT(SearchWithoutSearchRights(tree), ::testing::ExitedWithCode(0),
-              "failures 0, examined 1");
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(SearchWithoutSearchRights(), ::testing::ExitedWithCode(0), "failures 0, examined 1");
 }
 
 // "." and ".." come after every other entry, so that the first entry a
-// search answers has been looked at. The listing is read when the search
-// opens; an entry gone by the time it is looked at is a race, not a failure
-// of the directory, and is left out.
+// search answers has been looked at. An entry gone by the time it is looked
+// at is a race, not a failure of the directory, and is left out. On one
+// thread each entry is looked at as it is handed out; the read-ahead looks
+// at a whole batch before it hands out the first entry, so that an entry
+// gone after that is still listed as it was.
 TEST(FindFilesTest, TheDotsComeLastAndAnEntryGoneSinceTheListingIsLeftOut) {
   FindTree tree;
   std::vector<std::string> files;
@@ -909,24 +1029,24 @@ TEST(FindFilesTest, TheDotsComeLastAndAnEntryGoneSinceTheListingIsLeftOut) {
     const system_calls::ScopedFailure vanished(system_calls::Call::kStatx, 1, ENOENT, 1000);
     EXPECT_EQ(Names(List(tree.Path("*"))), (std::vector<std::string>{all.front(), ".", ".."}));
   }
-  // The same for real, on one thread, where statx looks at each entry as it
-  // is handed out. The read-ahead looks at a whole batch before handing out
-  // its first entry.
-  if (read_ahead::Enabled()) return;
+  // The same for real: every file but the first goes once the first is handed out.
   WIN32_FIND_DATAA record;
   const HANDLE handle = FindFirstFileA(tree.Path("*").c_str(), &record);
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-  const std::string first = record.cFileName;
+  ASSERT_EQ(record.cFileName, all.front());
   for (const std::string& file : files) {
-    if (file != first) {
+    if (file != all.front()) {
       EXPECT_EQ(::unlink(tree.Path(file).c_str()), 0);
     }
   }
   std::vector<std::string> rest;
   while (FindNextFileA(handle, &record)) rest.emplace_back(record.cFileName);
   EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
-  EXPECT_EQ(rest, (std::vector<std::string>{".", ".."}));
   EXPECT_TRUE(FindClose(handle));
+  const std::vector<std::string> expected =
+      read_ahead::Enabled() ? std::vector<std::string>(all.begin() + 1, all.end())
+                            : std::vector<std::string>{".", ".."};
+  EXPECT_EQ(rest, expected);
 }
 
 }  // namespace

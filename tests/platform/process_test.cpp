@@ -34,6 +34,8 @@ namespace {
 }
 
 TEST(ProcessDeathTest, ClosedStandardDescriptorsAreReservedBeforeAnythingIsOpened) {
+  // Each child started afresh: nothing of the read-ahead's threads is copied into it.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (const char* closed : {"0", "1", "2", "12", "012"}) {
     SCOPED_TRACE(std::string("closed: ") + closed);
     EXPECT_EXIT(PrepareWithClosed(closed), ::testing::ExitedWithCode(0), "");
