@@ -25,8 +25,10 @@ std::array<OptionEntry, kOptionCount> MakeOptionTable(RunFlags& flags) {
   }};
 }
 
+bool IsExtentsOption(const char* argument) { return std::strcmp(argument, "--extents") == 0; }
+
 PreScan PreScanArguments(int argc, char* argv[]) {
-  PreScan scan{".", false, false};
+  PreScan scan{".", false, false, false, false};
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument == nullptr) continue;
@@ -36,9 +38,11 @@ PreScan PreScanArguments(int argc, char* argv[]) {
     }
     if (IsUsageRequest(argument)) {
       scan.usageRequested = true;
+      scan.longOptionsToo = std::strcmp(argument, "--help") == 0;
       break;
     }
     if (std::strcmp(argument, "--version") == 0) scan.versionRequested = true;
+    if (IsExtentsOption(argument)) scan.extents = true;
   }
   return scan;
 }

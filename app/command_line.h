@@ -1,5 +1,6 @@
 // The six run flags, the option table bound to them, and the pre-scan of the
-// command line for the starting path, a usage request and a version request.
+// command line for the starting path, a usage request, a version request and
+// the request to ask how files are stored.
 #pragma once
 
 #include <array>
@@ -26,8 +27,14 @@ struct PreScan {
   const char* startPath;  // the last argument without a dash, in argv; "." when there is none
   // An argument "-u", "-U" or "-?", followed by anything, or exactly "-h" or "--help".
   bool usageRequested;
+  bool longOptionsToo;    // the usage request was "--help": the long options are told too
   bool versionRequested;  // an argument exactly "--version"
+  bool extents;           // an argument exactly "--extents"
 };
+
+// Whether argument is one of the long options, taken whole and apart from
+// the option table.
+bool IsExtentsOption(const char* argument);
 
 // Looks at the arguments in order, before any option takes effect, so that a
 // usage request wins over everything else on the line, a version request over

@@ -42,6 +42,24 @@ void ShowUsage(const OptionEntry* table, int count) {
   EndLine();
 }
 
+void ShowLongOptions() {
+  EndLine();
+  std::cout << "Long options, written out in full, anywhere on the line:";
+  EndLine();
+  std::cout << "     --help\tPrints this usage information, then exits.";
+  EndLine();
+  std::cout << "     --version\tPrints the version line, then exits.";
+  EndLine();
+  std::cout << "     --extents\tAlso counts a file as compressed when its file system stores its";
+  EndLine();
+  std::cout << "     \t\tdata compressed with no attribute to say so (btrfs); each file";
+  EndLine();
+  std::cout << "     \t\tthere is opened to ask, and one that cannot be is judged by its";
+  EndLine();
+  std::cout << "     \t\tattribute alone. (Default: OFF)";
+  EndLine();
+}
+
 void ShowHeader(bool recursive, const char* path, bool searchUncompressed) {
   std::cout << (recursive ? "Recursive" : "Nonrecursive") << " search of " << path << " for "
             << (searchUncompressed ? "uncompressed" : "compressed") << " files.";
@@ -52,4 +70,12 @@ void ShowSummary() {
   std::cout << "Found " << searchTally.foundCount << (searchTally.searchUncompressed ? " un" : " ")
             << "compressed files in " << searchTally.examinedCount << " items examined. ";
   EndLine();
+}
+
+void ShowFilesJudgedByAttribute(unsigned long long count) {
+  if (count == 0) return;
+  std::cerr << "Packhound: " << count << (count == 1 ? " file" : " files")
+            << " could not be opened; " << (count == 1 ? "its" : "their")
+            << " attribute alone was used.\n"
+            << std::flush;
 }

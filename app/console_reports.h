@@ -9,6 +9,12 @@
 void ShowBanner();
 // The banner, then the usage text.
 void ShowUsage(const OptionEntry* table, int count);
+// The long options, after the usage text, for "--help".
+void ShowLongOptions();
 void ShowHeader(bool recursive, const char* path, bool searchUncompressed);
 // Reads the counters and the search kind from searchTally.
 void ShowSummary();
+// On standard error, once the search has ended: how many files could not be
+// asked how they are stored, and so were judged by their attribute alone.
+// Nothing when there were none.
+void ShowFilesJudgedByAttribute(unsigned long long count);

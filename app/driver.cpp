@@ -1,6 +1,8 @@
 #include "app/driver.h"
 
 #include <array>
+#include <cstddef>
+#include <memory>
 #include <new>
 
 #include "app/command_line.h"
@@ -53,7 +55,20 @@ bool SearchFrom(const char* startPath, const RunFlags& flags, DWORD& error) {
     }
   }
   if (flags.showSummary) ShowSummary();
+  ShowFilesJudgedByAttribute(FilesJudgedByAttributeAlone());
   return true;
+}
+
+// The arguments the option table parses: all but "--extents", which is no
+// row of it. Kept in argv's own order, argv[0] first.
+std::unique_ptr<char* []> TableArguments(int argc, char* argv[], int& count) {
+  std::unique_ptr<char*[]> arguments(new char*[static_cast<std::size_t>(argc) + 1]);
+  count = 0;
+  for (int i = 0; i < argc; ++i) {
+    if (i == 0 || argv[i] == nullptr || !IsExtentsOption(argv[i])) arguments[count++] = argv[i];
+  }
+  arguments[count] = nullptr;
+  return arguments;
 }
 
 int Search(int argc, char* argv[]) {
@@ -63,6 +78,7 @@ int Search(int argc, char* argv[]) {
   const PreScan scan = PreScanArguments(argc, argv);
   if (scan.usageRequested) {
     ShowUsage(options.data(), kOptionCount);
+    if (scan.longOptionsToo) ShowLongOptions();
     return 0;
   }
   if (scan.versionRequested) {
@@ -71,7 +87,14 @@ int Search(int argc, char* argv[]) {
   }
   const char* startPath = scan.startPath;
 
-  ParseOptions(argc, argv, options.data(), kOptionCount);
+  if (scan.extents) {
+    int tableArgumentCount = 0;
+    const std::unique_ptr<char*[]> tableArguments = TableArguments(argc, argv, tableArgumentCount);
+    ParseOptions(tableArgumentCount, tableArguments.get(), options.data(), kOptionCount);
+    AskHowFilesAreStored();
+  } else {
+    ParseOptions(argc, argv, options.data(), kOptionCount);
+  }
 
   searchTally.searchUncompressed = flags.searchUncompressed;
   if (!flags.showSummary && flags.summaryOnly)

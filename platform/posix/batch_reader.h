@@ -20,6 +20,7 @@
 #include "platform/entered_directory.h"
 #include "platform/posix/directory_entries.h"
 #include "platform/posix/open_below.h"
+#include "platform/posix/stored_compression.h"
 #include "platform/posix/system_calls.h"
 #include "platform/posix/wildcard.h"
 #include "platform/win32.h"
@@ -117,6 +118,25 @@ enum class Look : std::uint8_t {
   }
   // A link that went between its two looks is left out as a vanished entry.
   return DescribeEntry(fd, name, status, record) ? Look::kDescribed : Look::kLeftOut;
+}
+
+// Asks how the file record describes is stored, when the run and its
+// directory's file system ask (asks): a file stored compressed is marked so,
+// like one that carries the attribute. Answers what asking came to.
+inline Stored AskAbout(int fd, const char* name, const struct statx& status,
+                       WIN32_FIND_DATAA& record) {
+  if ((record.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) != 0) return Stored::kNotAsked;
+  const Stored stored = AskHowStored(fd, name, status);
+  if (stored == Stored::kCompressed) {
+    record.dwFileAttributes =
+        (record.dwFileAttributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_COMPRESSED;
+  }
+  return stored;
+}
+
+// Whether a file asked about is judged by its attribute alone.
+inline bool JudgedByAttribute(Stored stored) {
+  return stored == Stored::kUnopened || stored == Stored::kShort;
 }
 
 // Reads the next batch of the open directory fd into batch (kBatchSize

@@ -16,7 +16,8 @@ struct ChunkedBatch {
   ChunkedBatch* next = nullptr;
   const void* owner = nullptr;  // the directory whose batch it is
   DescribedBatch* batch = nullptr;
-  int fd = -1;  // the directory's, which the entries are looked at in
+  int fd = -1;        // the directory's, which the entries are looked at in
+  bool asks = false;  // its files are asked how they are stored
   std::uint32_t entries = 0;
   std::uint32_t chunkCount = 0;
   std::uint32_t nextChunk = 0;

@@ -32,6 +32,7 @@ DescribedBatch* MakeBatch(const char* raw, std::size_t length, const NameFilter&
     described.nameOffset = static_cast<std::uint32_t>(nameOffset);
     described.nameLength = static_cast<std::uint16_t>(nameLength);
     described.look = Look::kLeftOut;
+    described.stored = Stored::kNotAsked;
     std::memcpy(names + nameOffset, entry->d_name, nameLength + 1);
     nameOffset += nameLength + 1;
   }
@@ -42,7 +43,8 @@ std::int64_t ChangeTime(const struct statx& status) {
   return status.stx_ctime.tv_sec * std::int64_t{1000000000} + status.stx_ctime.tv_nsec;
 }
 
-void DescribeEntries(DescribedBatch& batch, int fd, std::uint32_t begin, std::uint32_t end) {
+void DescribeEntries(DescribedBatch& batch, int fd, bool asks, std::uint32_t begin,
+                     std::uint32_t end) {
   DescribedEntry* entries = batch.Entries();
   for (std::uint32_t i = begin; i < end; ++i) {
     DescribedEntry& entry = entries[i];
@@ -56,6 +58,7 @@ void DescribeEntries(DescribedBatch& batch, int fd, std::uint32_t begin, std::ui
     struct statx status;
     entry.look = LookAt(fd, name, record, status, entry.refusal);
     if (entry.look != Look::kDescribed) continue;
+    if (asks) entry.stored = AskAbout(fd, name, status, record);
     entry.device = DeviceOf(status);
     entry.inode = status.stx_ino;
     entry.changed = ChangeTime(status);
@@ -66,6 +69,14 @@ void DescribeEntries(DescribedBatch& batch, int fd, std::uint32_t begin, std::ui
     entry.access = record.ftLastAccessTime;
     entry.write = record.ftLastWriteTime;
   }
+}
+
+bool AnyShort(const DescribedBatch& batch) {
+  const DescribedEntry* entries = batch.Entries();
+  for (std::uint32_t i = 0; i < batch.count; ++i) {
+    if (entries[i].stored == Stored::kShort) return true;
+  }
+  return false;
 }
 
 DWORD CutAtRefusal(DescribedBatch& batch) {

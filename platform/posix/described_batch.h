@@ -25,6 +25,7 @@ struct DescribedEntry {
   std::uint32_t nameOffset;
   std::uint16_t nameLength;
   Look look;  // kLeftOut until described
+  Stored stored;
 };
 
 // This header, then room entries, then their names, each with its terminator.
@@ -49,9 +50,15 @@ struct DescribedBatch {
 // memory is short.
 DescribedBatch* MakeBatch(const char* raw, std::size_t length, const NameFilter& filter);
 
-// Describes entries [begin, end) of batch, entries of the open directory fd.
-// "." and ".." are directories, held by the search and handed out last.
-void DescribeEntries(DescribedBatch& batch, int fd, std::uint32_t begin, std::uint32_t end);
+// Describes entries [begin, end) of batch, entries of the open directory fd,
+// asking how each file is stored when asks. "." and ".." are directories,
+// held by the search and handed out last.
+void DescribeEntries(DescribedBatch& batch, int fd, bool asks, std::uint32_t begin,
+                     std::uint32_t end);
+
+// Whether a file of batch could not be asked how it is stored for want of a
+// descriptor or memory: a worker leaves such a batch to the walk.
+bool AnyShort(const DescribedBatch& batch);
 
 // Ends the batch before its first entry whose refusal ends the listing, and
 // answers that error; 0 when there is none.

@@ -41,6 +41,7 @@ struct Search {
   // What its parent's listing said of it, still to be checked against its
   // own first batch; inode 0 once checked, or when there is nothing to check.
   ListedDirectory unchecked;
+  bool asksStorage;  // its files are asked how they are stored
   NameFilter filter;
   BatchEntries entries;  // of the batch read last, those not handed out
   HeldDots heldDots;
@@ -150,6 +151,7 @@ HANDLE OpenSearch(int directoryFd, AncestorTicket ticket, const char* pattern,
   search.directoryFd = directoryFd;
   search.ticket = ticket;
   search.unchecked = ListedDirectory();
+  search.asksStorage = false;
   search.filter.Set(pattern, patternLength);
   search.entries = BatchEntries();
   search.heldDots = HeldDots();
@@ -221,6 +223,10 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
     DWORD refusal = 0;
     switch (LookAt(search.directoryFd, entry->d_name, record, status, refusal)) {
       case Look::kDescribed:
+        if (search.asksStorage &&
+            JudgedByAttribute(AskAbout(search.directoryFd, entry->d_name, status, record))) {
+          stored_compression::NoteJudgedByAttribute();
+        }
         if (IsEnteredDirectory(record, entry->d_name)) {
           NoteSubdirectory(search.ticket, entry->d_name,
                            ListedDirectory{DeviceOf(status), status.stx_ino});
@@ -298,7 +304,9 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       return INVALID_HANDLE_VALUE;
     }
-    FindSlot(handle)->search->unchecked = unchecked;
+    Search& search = *FindSlot(handle)->search;
+    search.unchecked = unchecked;
+    search.asksStorage = AsksHowStored(directoryFd);
   }
   // The first entry comes the way every other does, so that one routine reads them all.
   if (!FindNextFileA(handle, findData)) {

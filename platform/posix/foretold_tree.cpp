@@ -109,6 +109,7 @@ Node* ForetoldTree::NewNode(const char* name, std::size_t nameLength) {
   node->nameLength = nameLength;
   node->fd = -1;
   node->state = State::kUnstarted;
+  node->asksStorage = -1;
   return node;
 }
 

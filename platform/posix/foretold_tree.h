@@ -70,6 +70,9 @@ struct Node {
   bool countedByParent;  // counts in parent->unopenedChildren: until opened or dropped
   bool walkReadsOnly;    // a worker lacked the memory for its next batch: the walk reads on
   bool unchecked;        // opened on its parent's device: its first batch's "." is checked
+  // Whether its files are asked how they are stored: -1 until its reader
+  // has asked its file system. Read and set by that reader alone.
+  std::int8_t asksStorage;
   int fd;
   DWORD endError;
   // The list, a search, a thread working on it, each child that holds it.

@@ -96,7 +96,8 @@ Work AsideWork(SharedState& shared) {
 void RunChunk(SharedState& shared, ChunkedBatch& chunked, std::uint32_t chunk,
               std::unique_lock<Mutex>& guard) {
   guard.unlock();
-  DescribeEntries(*chunked.batch, chunked.fd, chunked.Begin(chunk), chunked.End(chunk));
+  DescribeEntries(*chunked.batch, chunked.fd, chunked.asks, chunked.Begin(chunk),
+                  chunked.End(chunk));
   guard.lock();
   if (ChunkQueue::Done(chunked)) shared.pool.progress.NotifyAll();
 }
@@ -104,22 +105,23 @@ void RunChunk(SharedState& shared, ChunkedBatch& chunked, std::uint32_t chunk,
 // Describes every entry of batch, node's; a large batch is shared with idle
 // threads. A worker waiting for the last chunks takes any batch's; the
 // walk's thread only its own. Called and returns with the lock let go of.
-void Describe(SharedState& shared, Node* node, DescribedBatch* batch, int fd, bool onWalk,
-              std::unique_lock<Mutex>& guard) {
+void Describe(SharedState& shared, Node* node, DescribedBatch* batch, int fd, bool asks,
+              bool onWalk, std::unique_lock<Mutex>& guard) {
   if (!ChunkQueue::WorthSharing(batch->count)) {
-    DescribeEntries(*batch, fd, 0, batch->count);
+    DescribeEntries(*batch, fd, asks, 0, batch->count);
     return;
   }
   guard.lock();
   if (shared.pool.Workers() == 0) {
     guard.unlock();
-    DescribeEntries(*batch, fd, 0, batch->count);
+    DescribeEntries(*batch, fd, asks, 0, batch->count);
     return;
   }
   ChunkedBatch chunked;
   chunked.owner = node;
   chunked.batch = batch;
   chunked.fd = fd;
+  chunked.asks = asks;
   chunked.entries = batch->count;
   shared.chunks.Push(chunked);
   WakeWorkers(shared);
@@ -199,6 +201,8 @@ void ReadDirectory(SharedState& shared, Node* node, bool onWalk, bool oneBatch,
     guard.unlock();
     deferred.Run();
     system_calls::Reach(system_calls::Point::kReading, node->Name());
+    if (node->asksStorage < 0) node->asksStorage = AsksHowStored(fd) ? 1 : 0;
+    const bool asks = node->asksStorage > 0;
     const ssize_t length = ReadBatch(fd, scratch, unchecked);
     const int readError = errno;
     node->unchecked = unchecked.inode != 0;
@@ -209,16 +213,18 @@ void ReadDirectory(SharedState& shared, Node* node, bool onWalk, bool oneBatch,
     if (length > 0) {
       batch = MakeBatch(scratch, static_cast<std::size_t>(length), filter);
       if (batch != nullptr) {
-        Describe(shared, node, batch, fd, onWalk, guard);
+        Describe(shared, node, batch, fd, asks, onWalk, guard);
         refusal = CutAtRefusal(*batch);
         if (predicts) childrenMade = ForetoldTree::MakeChildren(*batch, children);
       }
     }
-    // A worker short of memory (its own, or the kernel's for a call) gives
-    // the batch back, to be read again by the walk, which would have read it
-    // without workers all the same.
-    const bool shortOfMemory = length > 0 ? batch == nullptr || refusal == ERROR_NOT_ENOUGH_MEMORY
-                                          : length < 0 && LeftToTheWalk(readError);
+    // A worker short of memory (its own, or the kernel's for a call) or of a
+    // descriptor to ask about a file gives the batch back, to be read again
+    // by the walk, which would have read it without workers all the same.
+    const bool shortOfMemory =
+        length > 0
+            ? batch == nullptr || refusal == ERROR_NOT_ENOUGH_MEMORY || (asks && AnyShort(*batch))
+            : length < 0 && LeftToTheWalk(readError);
     const bool givenBack =
         shortOfMemory && !onWalk && ::lseek(fd, node->resumeOffset, SEEK_SET) == node->resumeOffset;
     if (givenBack && batch != nullptr) {

@@ -136,6 +136,13 @@ inline constexpr DWORD kFullPathBufferSize = 4096;
 // Lets the stack grow as far as the system allows, for trees of any depth.
 void PreparePortProcess();
 
+// Asks, for the rest of the run, how each file's data is stored: a file the
+// file system stores compressed, with no attribute to say so, is described
+// as compressed all the same (stored_compression.h).
+void AskHowFilesAreStored();
+// The files that could not be asked about since, judged by their attribute alone.
+unsigned long long FilesJudgedByAttributeAlone();
+
 // POSIX exit status carries 8 bits: counts stop at 254, errors (negative) are 255.
 inline int PortExitStatus(int exitCode) {
   if (exitCode < 0) return 255;

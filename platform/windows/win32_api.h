@@ -23,5 +23,9 @@ inline constexpr DWORD kFullPathBufferSize = MAX_PATH;
 // has no signal that kills a writer of a closed pipe.)
 void PreparePortProcess();
 
+// The attribute already says how NTFS stores a file: nothing more to ask.
+inline void AskHowFilesAreStored() {}
+inline unsigned long long FilesJudgedByAttributeAlone() { return 0; }
+
 // Windows carries the whole 32-bit exit code, so the count is returned as it is.
 inline int PortExitStatus(int exitCode) { return exitCode; }

@@ -98,30 +98,65 @@ TEST_F(PackhoundTest, WithNothingCompressedTheUncompressedSearchListsEveryFile) 
 }
 
 TEST_F(PackhoundTest, AUsageRequestWinsWhereverItStands) {
-  const std::vector<std::vector<std::string>> commandLines = {
-      {"-u"},
-      {"-U"},
-      {"-?"},
-      {"-usage"},
-      {"-?x"},
-      {"-bogus", "-u"},
-      {"-ns", "-so", "-u"},
-      {"-u", "-bogus"},
-      {"somewhere", "-U"},
-      {"--help"},
-      {"-h"},
-      {"-bogus", "--help"},
-      {"-h", "-bogus"},
-      {"nowhere", "-h"},
-      {"--version", "--help"},
-      {"-h", "--version"},
+  const std::string withLongOptions = std::string(kUsageText) + kLongOptionsText;
+  const struct {
+    std::vector<std::string> arguments;
+    std::string out;  // "--help" tells the long options too, when it is the request
+  } rows[] = {
+      {{"-u"}, kUsageText},
+      {{"-U"}, kUsageText},
+      {{"-?"}, kUsageText},
+      {{"-usage"}, kUsageText},
+      {{"-?x"}, kUsageText},
+      {{"-bogus", "-u"}, kUsageText},
+      {{"-ns", "-so", "-u"}, kUsageText},
+      {{"-u", "-bogus"}, kUsageText},
+      {{"somewhere", "-U"}, kUsageText},
+      {{"-h"}, kUsageText},
+      {{"-h", "-bogus"}, kUsageText},
+      {{"nowhere", "-h"}, kUsageText},
+      {{"-h", "--version"}, kUsageText},
+      {{"-u", "--help"}, kUsageText},
+      {{"--extents", "-u"}, kUsageText},
+      {{"--help"}, withLongOptions},
+      {{"-bogus", "--help"}, withLongOptions},
+      {{"--version", "--help"}, withLongOptions},
+      {{"--help", "-u"}, withLongOptions},
+      {{"--extents", "--help"}, withLongOptions},
   };
-  for (const auto& arguments : commandLines) {
-    SCOPED_TRACE(arguments.back());
-    const ProcessResult run = Run(arguments);
-    EXPECT_EQ(run.out, kUsageText);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.arguments.back());
+    const ProcessResult run = Run(row.arguments);
+    EXPECT_EQ(run.out, row.out);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exitStatus, 0);
+  }
+}
+
+// "--extents" is taken wherever it stands and with every other option. On a
+// file system that stores no file compressed without the attribute (the
+// test's folder, and any on Windows), the output is the output without it.
+TEST_F(PackhoundCompressedTest, TheExtentsOptionIsTakenAnywhereAndChangesNothingHere) {
+  const std::vector<std::vector<std::string>> commandLines = {
+      {},
+      {"-su"},
+      {"-nr", "-nh"},
+      {"-so"},
+      {"-ns", "-su"},
+      {"-fp", "S"},
+      {"S", "-su", "-nr", "-nh", "-ns"},
+  };
+  for (const std::vector<std::string>& arguments : commandLines) {
+    const ProcessResult plain = Run(arguments);
+    for (std::size_t at = 0; at <= arguments.size(); ++at) {
+      std::vector<std::string> withExtents = arguments;
+      withExtents.insert(withExtents.begin() + static_cast<std::ptrdiff_t>(at), "--extents");
+      SCOPED_TRACE(testing::PrintToString(withExtents));
+      const ProcessResult run = Run(withExtents);
+      EXPECT_EQ(run.out, plain.out);
+      EXPECT_EQ(run.err, plain.err);
+      EXPECT_EQ(run.exitStatus, plain.exitStatus);
+    }
   }
 }
 
@@ -263,6 +298,11 @@ TEST_F(PackhoundTest, RejectedOptionsEndWithTheTextQuotedAsTyped) {
       {{"--h"}, "-h"},
       {{"-version"}, "version"},
       {{"--version=1"}, "-version=1"},
+      {{"-extents"}, "extents"},
+      {{"--EXTENTS"}, "-EXTENTS"},
+      {{"--extent"}, "-extent"},
+      {{"--extents=1"}, "-extents=1"},
+      {{"--extents", "-z"}, "z"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);

@@ -16,3 +16,14 @@ inline constexpr char kUsageText[] =
     "     fp\t\tconvert path to Fully qualified Path. (Default: OFF)\n"
     "\n"
     "Made by Mistlake.\n";
+
+// What "--help" prints after the usage text.
+inline constexpr char kLongOptionsText[] =
+    "\n"
+    "Long options, written out in full, anywhere on the line:\n"
+    "     --help\tPrints this usage information, then exits.\n"
+    "     --version\tPrints the version line, then exits.\n"
+    "     --extents\tAlso counts a file as compressed when its file system stores its\n"
+    "     \t\tdata compressed with no attribute to say so (btrfs); each file\n"
+    "     \t\tthere is opened to ask, and one that cannot be is judged by its\n"
+    "     \t\tattribute alone. (Default: OFF)\n";

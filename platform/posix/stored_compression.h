@@ -1,0 +1,46 @@
+// How a file's data is stored, asked of the file system: on btrfs mounted
+// to compress, data is compressed extent by extent as it is written, and no
+// attribute says so. When the run asks for it, a regular file counts as
+// compressed when any of its extents is stored encoded (FIEMAP).
+//
+// Asked only where it can matter: btrfs is the one file system that
+// compresses without the attribute and reports it through FIEMAP (f2fs,
+// erofs and ubifs mark compressed files with the attribute itself; ext4,
+// xfs and tmpfs never compress). Decided once a directory, from its own descriptor, so a
+// walk elsewhere costs one fstatfs a directory and nothing a file.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdint>
+
+// What asking about one file came to.
+enum class Stored : std::uint8_t {
+  kNotAsked,    // not a regular file, marked compressed already, or not asked for
+  kPlain,       // no extent stored encoded
+  kCompressed,  // an extent stored encoded
+  kUnopened,    // could not be opened or asked about: judged by its attribute alone
+  kShort,       // as kUnopened, for want of a descriptor or memory
+};
+
+namespace stored_compression {
+
+// Whether the run asks how files are stored, and how many files could not
+// be asked about. Set before the walk, read by every thread that describes.
+void SetAsked(bool asked);
+bool Asked();
+void NoteJudgedByAttribute();
+unsigned long long JudgedByAttribute();
+
+}  // namespace stored_compression
+
+// Whether the files of the open directory directoryFd are to be asked
+// about: the run asks, and the directory's file system answers.
+bool AsksHowStored(int directoryFd);
+
+// Opens the regular file name of the open directory directoryFd (never a
+// link, a FIFO, a device or a socket: status, as statx described it, must
+// say it is a regular file) and asks how its data is stored: extents are
+// read a batch at a time, until the first one stored encoded or the last.
+Stored AskHowStored(int directoryFd, const char* name, const struct statx& status);

@@ -1,0 +1,305 @@
+// "--extents" end to end, on file systems made for the test on loop devices:
+// btrfs mounted to compress, where files are stored compressed with no
+// attribute to say so, and ext4 and tmpfs, where nothing changes. Needs
+// root (to mount) and the file system tools; skipped with the reason where
+// either is missing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/output_lines.h"
+#include "tests/support/temp_tree.h"
+#include "tests/support/tool_runner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Succeeds(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// A file system of type made on an image file and mounted for the test's
+// lifetime; why it could not be, when it was not.
+class LoopFileSystem {
+ public:
+  LoopFileSystem(const std::string& type, const std::string& options) {
+    if (::geteuid() != 0) {
+      whyNot = "mounting needs root";
+      return;
+    }
+    mountPoint = folder.Root() / "mnt";
+    fs::create_directory(mountPoint);
+    ::chmod(folder.Root().c_str(), 0755);
+    if (type == "tmpfs") {
+      if (::mount("packhound-test", mountPoint.c_str(), "tmpfs", 0, "size=64m") != 0) {
+        whyNot = "tmpfs cannot be mounted here";
+      }
+      return;
+    }
+    const std::string mkfs = "mkfs." + type;
+    if (!Succeeds("command -v " + mkfs)) {
+      whyNot = mkfs + " is not installed";
+      return;
+    }
+    const fs::path image = folder.Root() / "image";
+    if (!Succeeds("truncate -s 300M " + image.string()) ||
+        !Succeeds(mkfs + (type == "btrfs" ? " -q -f " : " -q -F ") + image.string())) {
+      whyNot = mkfs + " failed";
+      return;
+    }
+    if (!Succeeds("mount -o loop," + options + " " + image.string() + " " + mountPoint.string())) {
+      whyNot = type + " cannot be mounted from a loop device here";
+    }
+  }
+  ~LoopFileSystem() {
+    if (whyNot.empty()) ::umount2(mountPoint.c_str(), MNT_DETACH);
+  }
+  LoopFileSystem(const LoopFileSystem&) = delete;
+  LoopFileSystem& operator=(const LoopFileSystem&) = delete;
+
+  std::string whyNot;
+  fs::path mountPoint;
+
+ private:
+  TempTree folder;
+};
+
+void Write(const fs::path& path, const std::string& data, off_t at = 0) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(::pwrite(fd, data.data(), data.size(), at), static_cast<ssize_t>(data.size()));
+  ::close(fd);
+}
+
+std::string Compressible(std::size_t size) {
+  std::string data;
+  while (data.size() < size) data += "the same words again and again, ";
+  data.resize(size);
+  return data;
+}
+
+std::string Incompressible(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string data(size, '\0');
+  for (char& byte : data) byte = static_cast<char>(random());
+  return data;
+}
+
+// The files each case makes, every kind of storage the option must tell apart.
+void MakeFiles(const fs::path& top) {
+  fs::create_directories(top / "sub" / "deeper");
+  Write(top / "compressible", Compressible(1 << 20));
+  Write(top / "incompressible", Incompressible(1 << 20, 1));
+  Write(top / "small", Compressible(300));  // stored inline on btrfs
+  Write(top / "empty", "");
+  ::truncate((top / "sparse").c_str(), 8 << 20);
+  Write(top / "sparse", Compressible(256 << 10), 4 << 20);
+  Write(top / "partly", Compressible(512 << 10));
+  Write(top / "partly", Incompressible(512 << 10, 2), 512 << 10);
+  Write(top / "sub" / "text", Compressible(200 << 10));
+  Write(top / "sub" / "deeper" / "noise", Incompressible(200 << 10, 3));
+  Write(top / "sub" / "marked", Incompressible(100 << 10, 4));
+  Succeeds("chattr +c " + (top / "sub" / "marked").string());
+  Write(top / "sub" / "marked", Compressible(100 << 10), 100 << 10);
+  // More than one batch's statx calls are shared out among the threads.
+  fs::create_directories(top / "many");
+  for (unsigned i = 0; i < 300; ++i) {
+    Write(top / "many" / std::to_string(i),
+          i % 3 == 0 ? Incompressible(8 << 10, 10 + i) : Compressible(8 << 10));
+  }
+  ::mkfifo((top / "fifo").c_str(), 0644);  // no writer: an open without O_NONBLOCK would wait
+  ::mknod((top / "device").c_str(), S_IFCHR | 0644, makedev(1, 3));
+  ::sync();  // compressed as it is written out: the extents are final after this
+}
+
+// The oracle: the regular files filefrag says have an encoded extent, or
+// that carry the compressed attribute (lsattr), as the tool names them
+// from top; and every non-directory, as "-su" would list them all.
+struct Oracle {
+  std::set<std::string> compressed;
+  std::set<std::string> files;
+};
+
+bool Says(const std::string& command, const std::string& word) {
+  FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return false;
+  std::string out;
+  char chunk[4096];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+    out.append(chunk, got);
+  ::pclose(pipe);
+  return out.find(word) != std::string::npos;
+}
+
+Oracle Ask(const fs::path& top) {
+  Oracle oracle;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(top)) {
+    if (entry.is_directory()) continue;
+    const std::string name = "./" + fs::relative(entry.path(), top).string();
+    oracle.files.insert(name);
+    if (!entry.is_regular_file()) continue;
+    const std::string quoted = "'" + entry.path().string() + "'";
+    if (Says("filefrag -v " + quoted, "encoded") ||
+        Says("lsattr -d " + quoted + " | cut -d' ' -f1", "c")) {
+      oracle.compressed.insert(name);
+    }
+  }
+  return oracle;
+}
+
+// The files a run listed (no header, no summary).
+std::set<std::string> Listed(const ProcessResult& run) {
+  const std::vector<std::string> lines = OutputLines(run.out);
+  return std::set<std::string>(lines.begin(), lines.end());
+}
+
+std::set<std::string> Without(std::set<std::string> all, const std::set<std::string>& some) {
+  for (const std::string& one : some) all.erase(one);
+  return all;
+}
+
+// Counts opens of the files watched, through inotify, while a run goes on.
+class OpenWatch {
+ public:
+  explicit OpenWatch(const std::vector<fs::path>& files) {
+    fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    for (const fs::path& file : files) {
+      const int watch = ::inotify_add_watch(fd, file.c_str(), IN_OPEN);
+      if (watch >= 0) names[watch] = file.filename().string();
+    }
+  }
+  ~OpenWatch() { ::close(fd); }
+  OpenWatch(const OpenWatch&) = delete;
+  OpenWatch& operator=(const OpenWatch&) = delete;
+
+  // The names opened since the watch began.
+  std::set<std::string> Opened() {
+    std::set<std::string> opened;
+    alignas(struct inotify_event) char events[4096];
+    for (ssize_t got; (got = ::read(fd, events, sizeof events)) > 0;) {
+      for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const struct inotify_event*>(events + at);
+        opened.insert(names[event->wd]);
+        at += static_cast<ssize_t>(sizeof *event + event->len);
+      }
+    }
+    return opened;
+  }
+
+ private:
+  int fd;
+  std::map<int, std::string> names;
+};
+
+class ExtentsTest : public testing::Test {
+ protected:
+  ProcessResult Run(const fs::path& top, std::vector<std::string> arguments, unsigned threads,
+                    bool asNobody = false) {
+    ToolLaunch launch;
+    if (asNobody) launch.launcher = AsNobody();
+    launch.launcher.insert(launch.launcher.end(),
+                           {"/usr/bin/env", "PACKHOUND_THREADS=" + std::to_string(threads)});
+    arguments.insert(arguments.end(), {"-nh", "-ns", "."});
+    return RunTool(tool, arguments, top.string(), launch);
+  }
+
+  TempTree toolFolder;
+  const std::string tool = ToolForAnyUser(PACKHOUND_PATH, toolFolder.Root().string());
+};
+
+TEST_F(ExtentsTest, OnBtrfsAFileStoredCompressedCountsAsCompressed) {
+  const LoopFileSystem btrfs("btrfs", "compress=zstd");
+  if (!btrfs.whyNot.empty()) GTEST_SKIP() << btrfs.whyNot;
+  if (!Succeeds("command -v filefrag")) GTEST_SKIP() << "filefrag is not installed";
+  const fs::path top = btrfs.mountPoint;
+  MakeFiles(top);
+  const Oracle oracle = Ask(top);
+  ASSERT_TRUE(oracle.compressed.count("./compressible")) << "btrfs compressed nothing";
+  ASSERT_FALSE(oracle.compressed.count("./incompressible"));
+
+  OpenWatch watch({top / "fifo", top / "device"});
+  for (const unsigned threads : {1u, 4u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    const ProcessResult compressed = Run(top, {"--extents"}, threads);
+    EXPECT_EQ(Listed(compressed), oracle.compressed);
+    EXPECT_EQ(compressed.err, "");
+    EXPECT_EQ(compressed.exitStatus, static_cast<int>(oracle.compressed.size()));
+    const ProcessResult rest = Run(top, {"-su", "--extents"}, threads);
+    EXPECT_EQ(Listed(rest), Without(oracle.files, oracle.compressed));
+    EXPECT_EQ(rest.err, "");
+    // Without the option, the attribute alone.
+    EXPECT_EQ(Listed(Run(top, {}, threads)), std::set<std::string>{"./sub/marked"});
+  }
+  EXPECT_EQ(watch.Opened(), std::set<std::string>{}) << "a FIFO or a device was opened";
+}
+
+// A file the user may not read cannot be asked about: it is judged by its
+// attribute, and the run says how many were, once, at its end.
+TEST_F(ExtentsTest, AFileThatCannotBeOpenedIsJudgedByItsAttributeAndCounted) {
+  const LoopFileSystem btrfs("btrfs", "compress=zstd");
+  if (!btrfs.whyNot.empty()) GTEST_SKIP() << btrfs.whyNot;
+  if (AsNobody().empty()) GTEST_SKIP() << "needs another user";
+  const fs::path top = btrfs.mountPoint;
+  Write(top / "readable", Compressible(1 << 20));
+  Write(top / "closed", Compressible(1 << 20));
+  Write(top / "closed too", Compressible(1 << 20));
+  ::chmod((top / "closed").c_str(), 0);
+  ::chmod((top / "closed too").c_str(), 0200);
+  ::sync();
+  for (const unsigned threads : {1u, 4u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    const ProcessResult run = Run(top, {"--extents"}, threads, true);
+    EXPECT_EQ(Listed(run), std::set<std::string>{"./readable"});
+    EXPECT_EQ(run.err, "Packhound: 2 files could not be opened; their attribute alone was used.\n");
+    EXPECT_EQ(run.exitStatus, 1);
+    const ProcessResult rest = Run(top, {"-su", "--extents"}, threads, true);
+    EXPECT_EQ(Listed(rest), (std::set<std::string>{"./closed", "./closed too"}));
+  }
+}
+
+// Where no file is stored compressed without the attribute, the option
+// costs nothing: no file is opened, and the output is the output without it.
+TEST_F(ExtentsTest, OnExt4AndTmpfsNoFileIsOpenedAndNothingChanges) {
+  for (const char* type : {"ext4", "tmpfs"}) {
+    SCOPED_TRACE(type);
+    const LoopFileSystem other(type, "rw");
+    if (!other.whyNot.empty()) GTEST_SKIP() << other.whyNot;
+    const fs::path top = other.mountPoint;
+    MakeFiles(top);
+    std::vector<fs::path> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(top)) {
+      if (!entry.is_directory()) files.push_back(entry.path());
+    }
+    for (const unsigned threads : {1u, 4u}) {
+      for (const std::vector<std::string>& options :
+           {std::vector<std::string>{}, std::vector<std::string>{"-su"}}) {
+        const ProcessResult plain = Run(top, options, threads);
+        OpenWatch watch(files);
+        std::vector<std::string> withExtents = options;
+        withExtents.push_back("--extents");
+        const ProcessResult run = Run(top, withExtents, threads);
+        EXPECT_EQ(watch.Opened(), std::set<std::string>{});
+        EXPECT_EQ(run.out, plain.out);
+        EXPECT_EQ(run.err, plain.err);
+        EXPECT_EQ(run.exitStatus, plain.exitStatus);
+      }
+    }
+  }
+}
+
+}  // namespace
