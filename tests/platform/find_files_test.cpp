@@ -872,9 +872,11 @@ LowLimitWalk WalkADeepTreeUnderALowDescriptorLimit(int mode) {
   }
   std::ostringstream warnings;
   std::streambuf* const standardError = std::cerr.rdbuf(warnings.rdbuf());
-  // The sanitizers check a stream's type on its first use through
-  // /proc/self/maps, which takes a descriptor: used once while one is left.
+  // The sanitizers check an object's type on its first use through
+  // /proc/self/maps, which takes a descriptor: the stream and the walk's
+  // objects are used once while descriptors are left.
   std::cerr << "" << std::flush;
+  ExaminedBelow(tree.Path(), NoRecursion);
   struct rlimit usual;
   if (::getrlimit(RLIMIT_NOFILE, &usual) != 0) std::_Exit(2);
   const struct rlimit low = {24, usual.rlim_max};
