@@ -43,6 +43,8 @@ my $warm = read_rounds(glob("$resultsFolder/round-*.json"));
 my $deep = read_rounds(glob("$resultsFolder/deep-*.json"));
 my @coldFiles = glob("$resultsFolder/cold-*.json");
 my $cold = @coldFiles ? read_rounds(@coldFiles) : undef;
+my @btrfsFiles = glob("$resultsFolder/btrfs-*.json");
+my $btrfs = @btrfsFiles ? read_rounds(@btrfsFiles) : undef;
 
 sub median_time {
   my ($set, $name) = @_;
@@ -101,6 +103,19 @@ if ($cold) {
   print "\nT1, cold cache: skipped (dropping the page cache needs root)\n";
 }
 
+if ($btrfs) {
+  printf "\nbtrfs, compress=zstd, warm (%d rounds)\n", scalar @{ $btrfs->{rounds} };
+  printf "  %-36s %10s %9s %10s %10s\n", 'command', 'median', '/floor', '/compsize', 'peak';
+  for my $name (@{ $btrfs->{order} }) {
+    (my $label = $name) =~ s/ B$//;
+    printf "  %-36s %7.1f ms %9.3f %10.3f %6d KiB\n", $label, median_time($btrfs, $name) * 1000,
+      ratio($btrfs, $name, 'floor --extents B'), ratio($btrfs, $name, 'compsize B'),
+      $memory{$name} // 0;
+  }
+} else {
+  print "\nbtrfs: skipped (making and mounting a file system needs root)\n";
+}
+
 printf "\nThe deep tree (%d rounds)\n", scalar @{ $deep->{rounds} };
 printf "  %-30s %10s %9s %10s\n", 'command', 'median', '/find', 'peak';
 for my $name (@{ $deep->{order} }) {
@@ -117,7 +132,7 @@ for my $tree ('t1', 't2') {
 
 print "\nCompressed files counted\n";
 my $countsAgree = 1;
-for my $tree ('t1', 't2') {
+for my $tree ('t1', 't2', $btrfs ? ('btrfs') : ()) {
   my ($ours, $floor) = @{ $count{$tree} };
   my $same = $ours ne '' && $ours eq $floor;
   $countsAgree &&= $same;
@@ -140,6 +155,13 @@ my @targets = (
             0.65])
         : (),
   ['packhound -su -nh -ns / floor, T1', ratio($warm, 'packhound -su -nh -ns T1', 'floor T1'), 1.00],
+  ['packhound --extents -so / packhound -so, T1',
+   ratio($warm, 'packhound --extents -so T1', 'packhound -so T1'), 1.05],
+  $btrfs ? (['packhound --extents -so / compsize, btrfs',
+             ratio($btrfs, 'packhound --extents -so B', 'compsize B'), 0.75],
+            ['packhound --extents -so / floor --extents, btrfs',
+             ratio($btrfs, 'packhound --extents -so B', 'floor --extents B'), 0.70])
+         : (),
   ['packhound -so / find -type f, deep', ratio($deep, 'packhound -so deep', 'find -type f deep'),
    3.00],
   ['system calls, 1 thread / floor, T1', $calls{'packhound1 t1'} / $calls{'floor t1'}, 1.05],

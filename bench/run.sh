@@ -5,6 +5,9 @@
 #   T1    about 200,000 empty files in 20,000 directories, up to 8 levels deep
 #   T2    one flat directory of 100,000 files
 #   deep  a chain of 12,000 directories, a file every hundred levels
+#   btrfs 40,000 files of mixed content in 2,000 directories, on a btrfs file
+#         system (an image on a loop device) mounted with compress=zstd: only
+#         as root, said and skipped otherwise
 # 5% of the files of T1 and T2 are marked compressed.
 #
 #   bench/run.sh                   build what is missing, then measure everything
@@ -21,6 +24,11 @@
 # the same compressed files. packhound runs with its default threads (the
 # cores it may use) and, as "1 thread", with PACKHOUND_THREADS=1.
 #
+# On the btrfs tree, warm: packhound --extents -so against its floor (the
+# floor program with --extents: an open, one FIEMAP call and a close for
+# each regular file besides) and against compsize, which totals what btrfs
+# stores compressed; on T1, packhound --extents -so against packhound -so.
+#
 # Cold cache (only as root, said and skipped otherwise): the page cache is
 # dropped (sync; echo 3 > /proc/sys/vm/drop_caches) before every single run
 # of the floor, packhound -so, find -type f and bfs on T1, in COLD_ROUNDS
@@ -34,6 +42,8 @@ ROUNDS=${ROUNDS:-21}
 RUNS=${RUNS:-1}
 COLD_ROUNDS=${COLD_ROUNDS:-5}
 DEEP_LEVELS=12000
+# make_mixed.pl's DIRECTORIES FILES MAX_DEPTH SEED
+BTRFS_SHAPE="2000 40000 6 20241208"
 
 # name, then make_tree.pl's DIRECTORIES FILES MAX_DEPTH COMPRESSED_PERCENT SEED
 TREES=(
@@ -53,6 +63,8 @@ command -v strace >/dev/null 2>&1 || missing+=(strace)
 command -v bfs >/dev/null 2>&1 || missing+=(bfs)
 command -v fdfind >/dev/null 2>&1 || missing+=(fd-find)
 [ -x /usr/bin/time ] || missing+=(time)
+command -v mkfs.btrfs >/dev/null 2>&1 || missing+=(btrfs-progs)
+command -v compsize >/dev/null 2>&1 || missing+=(btrfs-compsize)
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -91,6 +103,31 @@ if [ ! -f bench/trees/deep.done ] || [ "$(cat bench/trees/deep.done)" != "$DEEP_
   rm -rf bench/trees/deep
   perl bench/make_deep.pl bench/trees/deep "$DEEP_LEVELS"
   echo "$DEEP_LEVELS" >bench/trees/deep.done
+fi
+
+# The btrfs tree lives in an image, mounted for the run and left at its end.
+btrfsImage=bench/trees/btrfs.img
+btrfsMount=bench/trees/btrfs
+btrfsTree=$btrfsMount/tree
+btrfs=false
+if [ "$(id -u)" -eq 0 ]; then
+  mkdir -p "$btrfsMount"
+  mountpoint -q "$btrfsMount" && umount "$btrfsMount"
+  if [ ! -f bench/trees/btrfs.done ] || [ "$(cat bench/trees/btrfs.done)" != "$BTRFS_SHAPE" ]; then
+    echo "== Building the tree $btrfsTree ($BTRFS_SHAPE) on btrfs, once" >&2
+    rm -f "$btrfsImage"
+    truncate -s 4G "$btrfsImage"
+    mkfs.btrfs -q -f "$btrfsImage" >/dev/null 2>&1
+    mount -o loop,compress=zstd "$btrfsImage" "$btrfsMount"
+    # shellcheck disable=SC2086
+    perl bench/make_mixed.pl "$btrfsTree" $BTRFS_SHAPE
+    sync
+    echo "$BTRFS_SHAPE" >bench/trees/btrfs.done
+  else
+    mount -o loop,compress=zstd "$btrfsImage" "$btrfsMount"
+  fi
+  trap 'umount "$btrfsMount" 2>/dev/null || true' EXIT
+  btrfs=true
 fi
 
 results=bench/results
@@ -134,6 +171,15 @@ for name in t1 t2; do
   done
 done
 
+if $btrfs; then
+  ours=$("$PACKHOUND" --extents -so -nh "$btrfsTree" | awk '{ print $2 }' || true)
+  floor=$("$FLOOR" --extents "$btrfsTree")
+  echo "tree btrfs $(find "$btrfsTree" -type f | wc -l) files," \
+    "$(du -s --apparent-size --block-size=1M "$btrfsTree" | cut -f1) MB" >>"$measures"
+  echo "count btrfs packhound=$ours floor=$floor" >>"$measures"
+  echo "compsize $(compsize "$btrfsTree" | tr -s ' ' | tr '\n' ';')" >>"$measures"
+fi
+
 echo "== Peak memory" >&2
 # The median of three runs of each, in KiB.
 peak() {
@@ -167,7 +213,12 @@ for name in t1 t2; do
     -n "packhound -so $label" "$PACKHOUND -so $root"
     -n "packhound -so, 1 thread $label" "env PACKHOUND_THREADS=1 $PACKHOUND -so $root"
   )
-  [ "$name" = t1 ] && commands+=(-n "packhound -su -nh -ns $label" "$PACKHOUND -su -nh -ns $root")
+  if [ "$name" = t1 ]; then
+    commands+=(
+      -n "packhound -su -nh -ns $label" "$PACKHOUND -su -nh -ns $root"
+      -n "packhound --extents -so $label" "$PACKHOUND --extents -so $root"
+    )
+  fi
   commands+=(
     -n "find -type f $label" "find $root -type f"
     -n "find -printf %s $label" "find $root -type f -printf '%s\n'"
@@ -185,6 +236,25 @@ for round in $(seq 0 "$ROUNDS"); do
     "${commands[@]}" >"$results/round-$round.txt" 2>&1
 done
 rm "$results/round-0.json"
+
+if $btrfs; then
+  echo "== The btrfs tree: one warm-up round, then $ROUNDS rounds" >&2
+  btrfsCommands=(
+    -n "floor --extents B" "$FLOOR --extents $btrfsTree"
+    -n "packhound --extents -so B" "$PACKHOUND --extents -so $btrfsTree"
+    -n "packhound --extents -so, 1 thread B" "env PACKHOUND_THREADS=1 $PACKHOUND --extents -so $btrfsTree"
+    -n "packhound -so B" "$PACKHOUND -so $btrfsTree"
+    -n "compsize B" "compsize $btrfsTree"
+  )
+  peak_each "${btrfsCommands[@]}"
+  for round in $(seq 0 "$ROUNDS"); do
+    hyperfine -N -i --style basic --runs "$RUNS" --export-json "$results/btrfs-$round.json" \
+      "${btrfsCommands[@]}" >"$results/btrfs-$round.txt" 2>&1
+  done
+  rm "$results/btrfs-0.json"
+else
+  echo "btrfs tree skipped: making and mounting a file system needs root" | tee -a "$measures" >&2
+fi
 
 echo "== The deep tree: three rounds, and peak memory" >&2
 deep=bench/trees/deep

@@ -306,7 +306,8 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     }
     Search& search = *FindSlot(handle)->search;
     search.unchecked = unchecked;
-    search.asksStorage = AsksHowStored(directoryFd);
+    // Checked on its parent's device, it is on the device its parent's listing said.
+    search.asksStorage = AsksHowStored(directoryFd, unchecked.inode != 0 ? unchecked.device : 0);
   }
   // The first entry comes the way every other does, so that one routine reads them all.
   if (!FindNextFileA(handle, findData)) {

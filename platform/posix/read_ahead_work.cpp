@@ -201,7 +201,7 @@ void ReadDirectory(SharedState& shared, Node* node, bool onWalk, bool oneBatch,
     guard.unlock();
     deferred.Run();
     system_calls::Reach(system_calls::Point::kReading, node->Name());
-    if (node->asksStorage < 0) node->asksStorage = AsksHowStored(fd) ? 1 : 0;
+    if (node->asksStorage < 0) node->asksStorage = AsksHowStored(fd, node->device) ? 1 : 0;
     const bool asks = node->asksStorage > 0;
     const ssize_t length = ReadBatch(fd, scratch, unchecked);
     const int readError = errno;

@@ -73,11 +73,19 @@ bool AnyExtentEncoded(int fd, bool& encoded) {
 
 }  // namespace
 
-bool AsksHowStored(int directoryFd) {
+bool AsksHowStored(int directoryFd, std::uint64_t device) {
+  thread_local std::uint64_t lastDevice = 0;
+  thread_local bool lastAnswer = false;
   if (!stored_compression::Asked()) return false;
+  if (device != 0 && device == lastDevice) return lastAnswer;
   struct statfs fileSystem;
-  return ::fstatfs(directoryFd, &fileSystem) == 0 &&
-         static_cast<unsigned long>(fileSystem.f_type) == BTRFS_SUPER_MAGIC;
+  const bool answer = ::fstatfs(directoryFd, &fileSystem) == 0 &&
+                      static_cast<unsigned long>(fileSystem.f_type) == BTRFS_SUPER_MAGIC;
+  if (device != 0) {
+    lastDevice = device;
+    lastAnswer = answer;
+  }
+  return answer;
 }
 
 Stored AskHowStored(int directoryFd, const char* name, const struct statx& status) {

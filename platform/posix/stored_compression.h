@@ -7,7 +7,7 @@
 // compresses without the attribute and reports it through FIEMAP (f2fs,
 // erofs and ubifs mark compressed files with the attribute itself; ext4,
 // xfs and tmpfs never compress). Decided once a directory, from its own descriptor, so a
-// walk elsewhere costs one fstatfs a directory and nothing a file.
+// walk elsewhere costs one fstatfs and nothing a file.
 #pragma once
 
 #include <sys/stat.h>
@@ -36,8 +36,11 @@ unsigned long long JudgedByAttribute();
 }  // namespace stored_compression
 
 // Whether the files of the open directory directoryFd are to be asked
-// about: the run asks, and the directory's file system answers.
-bool AsksHowStored(int directoryFd);
+// about: the run asks, and the directory's file system answers. device is
+// the directory's, as its parent's listing said (0: not known): a device
+// holds one file system, so each thread asks the file system of a device
+// once, and a walk, which never crosses a mount, asks once in all.
+bool AsksHowStored(int directoryFd, std::uint64_t device);
 
 // Opens the regular file name of the open directory directoryFd (never a
 // link, a FIFO, a device or a socket: status, as statx described it, must
