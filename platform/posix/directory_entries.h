@@ -14,8 +14,8 @@
 inline constexpr std::size_t kBatchSize = 64 * 1024;
 inline constexpr std::size_t kMaxNameLength = 255;  // the longest name a POSIX file system holds
 
-inline constexpr unsigned kStatxMask =
-    STATX_TYPE | STATX_INO | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
+inline constexpr unsigned kStatxMask = STATX_TYPE | STATX_INO | STATX_UID | STATX_SIZE |
+                                       STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME;
 // Never wait for the file system, never trigger an automount: a search only looks.
 inline constexpr int kStatxLookFlags = AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
 // How a directory is opened to be listed, from its path or from its parent.

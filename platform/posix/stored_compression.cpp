@@ -89,10 +89,13 @@ bool AsksHowStored(int directoryFd, std::uint64_t device) {
 }
 
 Stored AskHowStored(int directoryFd, const char* name, const struct statx& status) {
+  static const uid_t user = ::geteuid();
   if (!S_ISREG(status.stx_mode)) return Stored::kNotAsked;
-  int fd = system_calls::OpenAt(directoryFd, name, kOpenFlags | O_NOATIME);
-  // Skipping the access time is for the file's owner: anyone else opens it plainly.
-  if (fd < 0 && errno == EPERM) fd = system_calls::OpenAt(directoryFd, name, kOpenFlags);
+  // Skipping the access time is for the file's owner (and root): anyone
+  // else opens it plainly, and a refusal is tried again without it.
+  const bool owner = user == 0 || ((status.stx_mask & STATX_UID) != 0 && status.stx_uid == user);
+  int fd = system_calls::OpenAt(directoryFd, name, kOpenFlags | (owner ? O_NOATIME : 0));
+  if (fd < 0 && errno == EPERM && owner) fd = system_calls::OpenAt(directoryFd, name, kOpenFlags);
   if (fd < 0) {
     return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? Stored::kShort
                                                                  : Stored::kUnopened;

@@ -116,6 +116,13 @@ void MakeFiles(const fs::path& top) {
   Write(top / "sub" / "marked", Incompressible(100 << 10, 4));
   Succeeds("chattr +c " + (top / "sub" / "marked").string());
   Write(top / "sub" / "marked", Compressible(100 << 10), 100 << 10);
+  // More extents than one call asks for: forty pieces with holes between
+  // them, none compressible, and the same with a compressible one last.
+  for (unsigned i = 0; i < 40; ++i) {
+    Write(top / "pieces", Incompressible(4 << 10, 100 + i), off_t{i} * (64 << 10));
+    Write(top / "pieces then text", Incompressible(4 << 10, 200 + i), off_t{i} * (64 << 10));
+  }
+  Write(top / "pieces then text", Compressible(128 << 10), off_t{40} * (64 << 10));
   // More than one batch's statx calls are shared out among the threads.
   fs::create_directories(top / "many");
   for (unsigned i = 0; i < 300; ++i) {
@@ -231,6 +238,8 @@ TEST_F(ExtentsTest, OnBtrfsAFileStoredCompressedCountsAsCompressed) {
   const Oracle oracle = Ask(top);
   ASSERT_TRUE(oracle.compressed.count("./compressible")) << "btrfs compressed nothing";
   ASSERT_FALSE(oracle.compressed.count("./incompressible"));
+  ASSERT_FALSE(oracle.compressed.count("./pieces"));
+  ASSERT_TRUE(oracle.compressed.count("./pieces then text")) << "its last extent is encoded";
 
   OpenWatch watch({top / "fifo", top / "device"});
   for (const unsigned threads : {1u, 4u}) {
