@@ -43,21 +43,20 @@ void ShowUsage(const OptionEntry* table, int count) {
 }
 
 void ShowLongOptions() {
-  EndLine();
-  std::cout << "Long options, written out in full, anywhere on the line:";
-  EndLine();
-  std::cout << "     --help\tPrints this usage information, then exits.";
-  EndLine();
-  std::cout << "     --version\tPrints the version line, then exits.";
-  EndLine();
-  std::cout << "     --extents\tAlso counts a file as compressed when its file system stores its";
-  EndLine();
-  std::cout << "     \t\tdata compressed with no attribute to say so (btrfs); each file";
-  EndLine();
-  std::cout << "     \t\tthere is opened to ask, and one that cannot be is judged by its";
-  EndLine();
-  std::cout << "     \t\tattribute alone. (Default: OFF)";
-  EndLine();
+  static constexpr const char* kLines[] = {
+      "",
+      "Long options, written out in full, anywhere on the line:",
+      "     --help\tPrints this usage information, then exits.",
+      "     --version\tPrints the version line, then exits.",
+      "     --extents\tAlso counts a file as compressed when its file system stores its",
+      "     \t\tdata compressed with no attribute to say so (btrfs); each file",
+      "     \t\tthere is opened to ask, and one that cannot be is judged by its",
+      "     \t\tattribute alone. (Default: OFF)",
+  };
+  for (const char* line : kLines) {
+    std::cout << line;
+    EndLine();
+  }
 }
 
 void ShowHeader(bool recursive, const char* path, bool searchUncompressed) {

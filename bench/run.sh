@@ -42,8 +42,8 @@ ROUNDS=${ROUNDS:-21}
 RUNS=${RUNS:-1}
 COLD_ROUNDS=${COLD_ROUNDS:-5}
 DEEP_LEVELS=12000
-# make_mixed.pl's DIRECTORIES FILES MAX_DEPTH SEED
-BTRFS_SHAPE="2000 40000 6 20241208"
+# make_tree.pl's DIRECTORIES FILES MAX_DEPTH COMPRESSED_PERCENT SEED, with content
+BTRFS_SHAPE="2000 40000 6 0 20241208 mixed"
 
 # name, then make_tree.pl's DIRECTORIES FILES MAX_DEPTH COMPRESSED_PERCENT SEED
 TREES=(
@@ -120,7 +120,7 @@ if [ "$(id -u)" -eq 0 ]; then
     mkfs.btrfs -q -f "$btrfsImage" >/dev/null 2>&1
     mount -o loop,compress=zstd "$btrfsImage" "$btrfsMount"
     # shellcheck disable=SC2086
-    perl bench/make_mixed.pl "$btrfsTree" $BTRFS_SHAPE
+    perl bench/make_tree.pl "$btrfsTree" $BTRFS_SHAPE >/dev/null
     sync
     echo "$BTRFS_SHAPE" >bench/trees/btrfs.done
   else
