@@ -27,7 +27,8 @@ static int askExtents;
 static int StoredEncoded(int directoryFd, const char* name) {
   const int fd = openat(directoryFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return 0;
-  _Alignas(struct fiemap) unsigned char room[sizeof(struct fiemap) + 32 * sizeof(struct fiemap_extent)];
+  _Alignas(
+      struct fiemap) unsigned char room[sizeof(struct fiemap) + 32 * sizeof(struct fiemap_extent)];
   struct fiemap* map = (struct fiemap*)room;
   memset(map, 0, sizeof *map);
   map->fm_length = FIEMAP_MAX_OFFSET;
