@@ -182,9 +182,10 @@ bool OpenAhead(SharedState& shared, Node* node, std::unique_lock<Mutex>& guard,
 
 // Reads batches of node until its end, the window, or more urgent work stops
 // it; one batch only when oneBatch. Entered and left with the lock held;
-// what it lets go of goes to deferred.
-void ReadDirectory(SharedState& shared, Node* node, bool onWalk, bool oneBatch,
-                   std::unique_lock<Mutex>& guard, char* scratch, Deferred& deferred) {
+// what it lets go of goes to deferred. Sets paused when the walk's thread
+// paused every other task to find a descriptor (see below).
+void ReadBatches(SharedState& shared, Node* node, bool onWalk, bool oneBatch,
+                 std::unique_lock<Mutex>& guard, char* scratch, Deferred& deferred, bool& paused) {
   ForetoldTree& tree = shared.tree;
   if (node->fd < 0 && !OpenAhead(shared, node, guard, deferred)) return;
   for (;;) {
@@ -221,19 +222,31 @@ void ReadDirectory(SharedState& shared, Node* node, bool onWalk, bool oneBatch,
     // A worker short of memory (its own, or the kernel's for a call) or of a
     // descriptor to ask about a file gives the batch back, to be read again
     // by the walk, which would have read it without workers all the same.
-    const bool shortOfMemory =
-        length > 0
-            ? batch == nullptr || refusal == ERROR_NOT_ENOUGH_MEMORY || (asks && AnyShort(*batch))
-            : length < 0 && LeftToTheWalk(readError);
-    const bool givenBack =
-        shortOfMemory && !onWalk && ::lseek(fd, node->resumeOffset, SEEK_SET) == node->resumeOffset;
-    if (givenBack && batch != nullptr) {
+    const bool shortOfDescriptors = batch != nullptr && asks && AnyShort(*batch);
+    const bool shortOfMemory = length > 0 ? batch == nullptr || refusal == ERROR_NOT_ENOUGH_MEMORY
+                                          : length < 0 && LeftToTheWalk(readError);
+    // The walk's own thread short of a descriptor to ask about a file lets
+    // go of everything read ahead, waits until no other thread holds one,
+    // and reads the batch again, once: the walk on one thread holds nothing
+    // ahead, and would have found the descriptor.
+    const bool readAgain =
+        onWalk ? shortOfDescriptors && !paused : shortOfMemory || shortOfDescriptors;
+    const bool rewound =
+        readAgain && ::lseek(fd, node->resumeOffset, SEEK_SET) == node->resumeOffset;
+    if (rewound && batch != nullptr) {
       Deferred freed;
       ForetoldTree::FreeChildren(children, freed);
       freed.FreeBatches(batch);
     }
     guard.lock();
-    if (givenBack) {
+    if (rewound && onWalk) {
+      tree.DropPredictions(deferred);
+      shared.pool.TaskEnds();  // its own task must not keep the pause waiting
+      shared.pool.Pause(guard);
+      paused = true;
+      continue;
+    }
+    if (rewound) {
       node->walkReadsOnly = true;
       node->state = State::kOpen;
       NotifyWalk(shared, node);
@@ -268,6 +281,15 @@ void ReadDirectory(SharedState& shared, Node* node, bool onWalk, bool oneBatch,
     }
     node->state = State::kBusy;
   }
+}
+
+void ReadDirectory(SharedState& shared, Node* node, bool onWalk, bool oneBatch,
+                   std::unique_lock<Mutex>& guard, char* scratch, Deferred& deferred) {
+  bool paused = false;
+  ReadBatches(shared, node, onWalk, oneBatch, guard, scratch, deferred, paused);
+  if (!paused) return;
+  shared.pool.TaskBegins();
+  if (shared.pool.Resume()) WakeWorkers(shared);
 }
 
 void* WorkerMain(void* argument) {

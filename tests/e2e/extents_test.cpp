@@ -216,9 +216,14 @@ class OpenWatch {
 class ExtentsTest : public testing::Test {
  protected:
   ProcessResult Run(const fs::path& top, std::vector<std::string> arguments, unsigned threads,
-                    bool asNobody = false) {
+                    bool asNobody = false, int descriptors = 0) {
     ToolLaunch launch;
     if (asNobody) launch.launcher = AsNobody();
+    if (descriptors > 0) {
+      const std::string limit = std::to_string(descriptors);
+      launch.launcher.insert(launch.launcher.end(),
+                             {"/usr/bin/prlimit", "--nofile=" + limit + ":" + limit, "--"});
+    }
     launch.launcher.insert(launch.launcher.end(),
                            {"/usr/bin/env", "PACKHOUND_THREADS=" + std::to_string(threads)});
     arguments.insert(arguments.end(), {"-nh", "-ns", "."});
@@ -278,6 +283,40 @@ TEST_F(ExtentsTest, AFileThatCannotBeOpenedIsJudgedByItsAttributeAndCounted) {
     EXPECT_EQ(run.exitStatus, 1);
     const ProcessResult rest = Run(top, {"-su", "--extents"}, threads, true);
     EXPECT_EQ(Listed(rest), (std::set<std::string>{"./closed", "./closed too"}));
+  }
+}
+
+// Short of descriptors, a worker that cannot open a file to ask about it
+// leaves the batch to the walk, and the walk's own thread lets go of what
+// is read ahead until it can: every thread count judges the files as the
+// walk on one thread does.
+TEST_F(ExtentsTest, ShortOfDescriptorsEveryThreadCountJudgesAsOneThreadDoes) {
+  const LoopFileSystem btrfs("btrfs", "compress=zstd");
+  if (!btrfs.whyNot.empty()) GTEST_SKIP() << btrfs.whyNot;
+  if (!Succeeds("command -v /usr/bin/prlimit")) GTEST_SKIP() << "prlimit is not installed";
+  if (std::getenv("PACKHOUND_TEST_WRAPPER") != nullptr)
+    GTEST_SKIP() << "a wrapper needs descriptors";
+  const fs::path top = btrfs.mountPoint;
+  for (unsigned directory = 0; directory < 8; ++directory) {
+    for (unsigned file = 0; file < 300; ++file) {
+      const fs::path path = top / ("d" + std::to_string(directory)) / std::to_string(file);
+      fs::create_directories(path.parent_path());
+      Write(path, file % 2 == 0 ? Compressible(8 << 10) : Incompressible(8 << 10, file));
+    }
+  }
+  ::sync();
+  for (const int descriptors : {8, 12}) {
+    SCOPED_TRACE(std::to_string(descriptors) + " descriptors");
+    const ProcessResult one = Run(top, {"--extents"}, 1, false, descriptors);
+    EXPECT_EQ(one.err, "");
+    EXPECT_EQ(one.exitStatus, 254) << "1,200 compressed, clamped";
+    for (const unsigned threads : {2u, 4u, 16u}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads");
+      const ProcessResult many = Run(top, {"--extents"}, threads, false, descriptors);
+      EXPECT_EQ(Listed(many), Listed(one));
+      EXPECT_EQ(many.err, one.err);
+      EXPECT_EQ(many.exitStatus, one.exitStatus);
+    }
   }
 }
 
