@@ -120,8 +120,8 @@ enum class Look : std::uint8_t {
   return DescribeEntry(fd, name, status, record) ? Look::kDescribed : Look::kLeftOut;
 }
 
-// Asks how the file record describes is stored, when the run and its
-// directory's file system ask (asks): a file stored compressed is marked so,
+// Asks how the file record describes is stored, for a directory whose files
+// are asked about (AsksHowStored): a file stored compressed is marked so,
 // like one that carries the attribute. Answers what asking came to.
 inline Stored AskAbout(int fd, const char* name, const struct statx& status,
                        WIN32_FIND_DATAA& record) {
@@ -134,17 +134,12 @@ inline Stored AskAbout(int fd, const char* name, const struct statx& status,
   return stored;
 }
 
-// Whether a file asked about is judged by its attribute alone.
-inline bool JudgedByAttribute(Stored stored) {
-  return stored == Stored::kUnopened || stored == Stored::kShort;
-}
-
 // Reads the next batch of the open directory fd into batch (kBatchSize
 // bytes). A directory opened on its parent's device has its first batch
 // checked against what its parent's listing said of it, in unchecked, which
-// is cleared once the check has passed (inode 0: nothing to check). Answers the bytes read, 0 at
-// the end of the listing, or -1 with errno set; ESTALE when the directory is
-// not the one listed.
+// is cleared once the check has passed (inode 0: nothing to check). Answers
+// the bytes read, 0 at the end of the listing, or -1 with errno set; ESTALE
+// when the directory is not the one listed.
 ssize_t ReadBatch(int fd, char* batch, ListedDirectory& unchecked);
 
 // The error that ends a listing whose batch could not be read.

@@ -223,9 +223,8 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
     DWORD refusal = 0;
     switch (LookAt(search.directoryFd, entry->d_name, record, status, refusal)) {
       case Look::kDescribed:
-        if (search.asksStorage &&
-            JudgedByAttribute(AskAbout(search.directoryFd, entry->d_name, status, record))) {
-          stored_compression::NoteJudgedByAttribute();
+        if (search.asksStorage) {
+          stored_compression::Count(AskAbout(search.directoryFd, entry->d_name, status, record));
         }
         if (IsEnteredDirectory(record, entry->d_name)) {
           NoteSubdirectory(search.ticket, entry->d_name,

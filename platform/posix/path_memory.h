@@ -20,8 +20,6 @@ class PathMemory {
     return prefix <= length && std::memcmp(path, text.get(), prefix) == 0;
   }
 
-  std::size_t Length() const { return length; }
-
  private:
   std::unique_ptr<char[]> text;
   std::size_t capacity = 0;

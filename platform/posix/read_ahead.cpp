@@ -272,7 +272,7 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
         if (entry.look != Look::kDescribed) continue;
         const char* name = cursor.batch->NameOf(entry);
         if (cursor.heldDots.Hold(name)) continue;
-        if (JudgedByAttribute(entry.stored)) stored_compression::NoteJudgedByAttribute();
+        stored_compression::Count(entry.stored);
         FillRecord(entry, name, record);
         return true;
       }

@@ -16,17 +16,13 @@
 
 namespace stored_compression {
 
-namespace {
-
+// Written by the port calls below, read by the walk's threads.
 std::atomic<bool> asked{false};
 std::atomic<unsigned long long> judgedByAttribute{0};
 
-}  // namespace
-
-void SetAsked(bool ask) { asked.store(ask, std::memory_order_relaxed); }
 bool Asked() { return asked.load(std::memory_order_relaxed); }
+
 void NoteJudgedByAttribute() { judgedByAttribute.fetch_add(1, std::memory_order_relaxed); }
-unsigned long long JudgedByAttribute() { return judgedByAttribute.load(std::memory_order_relaxed); }
 
 }  // namespace stored_compression
 
@@ -108,6 +104,8 @@ Stored AskHowStored(int directoryFd, const char* name, const struct statx& statu
   return encoded ? Stored::kCompressed : Stored::kPlain;
 }
 
-void AskHowFilesAreStored() { stored_compression::SetAsked(true); }
+void AskHowFilesAreStored() { stored_compression::asked.store(true, std::memory_order_relaxed); }
 
-unsigned long long FilesJudgedByAttributeAlone() { return stored_compression::JudgedByAttribute(); }
+unsigned long long FilesJudgedByAttributeAlone() {
+  return stored_compression::judgedByAttribute.load(std::memory_order_relaxed);
+}
