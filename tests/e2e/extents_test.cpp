@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -22,62 +21,13 @@
 #include <vector>
 
 #include "tests/support/output_lines.h"
+#include "tests/support/posix/loop_file_system.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/tool_runner.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool Succeeds(const std::string& command) {
-  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// A file system of type made on an image file and mounted for the test's
-// lifetime; why it could not be, when it was not.
-class LoopFileSystem {
- public:
-  LoopFileSystem(const std::string& type, const std::string& options) {
-    if (::geteuid() != 0) {
-      whyNot = "mounting needs root";
-      return;
-    }
-    mountPoint = folder.Root() / "mnt";
-    fs::create_directory(mountPoint);
-    ::chmod(folder.Root().c_str(), 0755);
-    if (type == "tmpfs") {
-      if (::mount("packhound-test", mountPoint.c_str(), "tmpfs", 0, "size=64m") != 0) {
-        whyNot = "tmpfs cannot be mounted here";
-      }
-      return;
-    }
-    const std::string mkfs = "mkfs." + type;
-    if (!Succeeds("command -v " + mkfs)) {
-      whyNot = mkfs + " is not installed";
-      return;
-    }
-    const fs::path image = folder.Root() / "image";
-    if (!Succeeds("truncate -s 300M " + image.string()) ||
-        !Succeeds(mkfs + (type == "btrfs" ? " -q -f " : " -q -F ") + image.string())) {
-      whyNot = mkfs + " failed";
-      return;
-    }
-    if (!Succeeds("mount -o loop," + options + " " + image.string() + " " + mountPoint.string())) {
-      whyNot = type + " cannot be mounted from a loop device here";
-    }
-  }
-  ~LoopFileSystem() {
-    if (whyNot.empty()) ::umount2(mountPoint.c_str(), MNT_DETACH);
-  }
-  LoopFileSystem(const LoopFileSystem&) = delete;
-  LoopFileSystem& operator=(const LoopFileSystem&) = delete;
-
-  std::string whyNot;
-  fs::path mountPoint;
-
- private:
-  TempTree folder;
-};
 
 void Write(const fs::path& path, const std::string& data, off_t at = 0) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
