@@ -14,6 +14,7 @@
 #include "find/hresult_exception.h"
 #include "find/search_error.h"
 #include "find/search_tally.h"
+#include "platform/port.h"
 #include "platform/win32.h"
 #include "text/cstring.h"
 
@@ -55,7 +56,7 @@ bool SearchFrom(const char* startPath, const RunFlags& flags, DWORD& error) {
     }
   }
   if (flags.showSummary) ShowSummary();
-  ShowFilesJudgedByAttribute(FilesJudgedByAttributeAlone());
+  ShowFilesJudgedByAttribute(searchTally.judgedByAttributeCount);
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "platform/port.h"
 #include "platform/win32.h"
 
 void FatalError(const char* message, int exitCode) {

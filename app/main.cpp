@@ -1,6 +1,7 @@
 #include <iostream>
 
 #include "app/driver.h"
+#include "platform/port.h"
 #include "platform/win32.h"
 
 int main(int argc, char* argv[]) {

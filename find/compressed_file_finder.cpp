@@ -9,6 +9,7 @@
 #include "find/hresult_exception.h"
 #include "find/search_error.h"
 #include "find/search_tally.h"
+#include "platform/port.h"
 
 // currentDirectory shares the text of directory: nothing to allocate, nothing to lose.
 CompressedFileFinder::CompressedFileFinder(const char* directoryText, const char* patternText)
@@ -61,12 +62,29 @@ void CompressedFileFinder::WriteWarningLine() const {
             << std::flush;
 }
 
+void CompressedFileFinder::WriteUnreadableLine(const char* name, DWORD error) const {
+  char words[kSearchErrorRoom];
+  const std::size_t directoryLength = static_cast<std::size_t>(currentDirectory.GetLength());
+  std::cerr << "Packhound: Cannot read the attributes of ";
+  std::cerr.write(currentDirectory, static_cast<std::streamsize>(directoryLength));
+  if (NeedsSeparator(currentDirectory, directoryLength)) std::cerr.put(kPathSeparator);
+  std::cerr << name << ": " << SearchErrorText(error, words) << ".\n" << std::flush;
+}
+
 bool CompressedFileFinder::OnBeforeEnterDirectory(const char*) { return true; }
 
 bool CompressedFileFinder::OnFile(const char* name) {
   ++searchTally.examinedCount;
   if (foundItem == nullptr) return true;
-  const bool compressed = (foundItem->record.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) != 0;
+  const WIN32_FIND_DATAA& record = foundItem->record;
+  // Nothing is known of a file whose attributes could not be read: it is
+  // neither compressed nor uncompressed, and the user is told which it is.
+  if (const DWORD error = AttributesUnreadable(record)) {
+    WriteUnreadableLine(name, error);
+    return true;
+  }
+  if (StorageUnknown(record)) ++searchTally.judgedByAttributeCount;
+  const bool compressed = (record.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) != 0;
   if (compressed == searchTally.searchUncompressed) return true;
   ++searchTally.foundCount;
   if (searchTally.listFiles) WriteListingLine(name);

@@ -45,6 +45,8 @@ class CompressedFileFinder : public DirectoryFinder, public FinderSink {
   void WriteListingLine(const char* name);
   // "Packhound: Cannot search <directory>: <reason>." on standard error.
   void WriteWarningLine() const;
+  // "Packhound: Cannot read the attributes of <path>: <reason>." on standard error.
+  void WriteUnreadableLine(const char* name, DWORD error) const;
 
   CString currentDirectory;  // the directory whose files are being reported
   FindDataItem* foundItem;   // not owned

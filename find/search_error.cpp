@@ -20,6 +20,7 @@ constexpr ErrorWords kWords[] = {
     {ERROR_INVALID_NAME, "invalid path"},
     {ERROR_TOO_MANY_OPEN_FILES, "too many open files"},
     {ERROR_FILE_INVALID, "changed during the search"},
+    {ERROR_READ_FAULT, "input/output error"},
 };
 
 }  // namespace

@@ -8,6 +8,9 @@ struct SearchTally {
   LONG foundCount = 0;              // matching files
   DWORD examinedCount = 0;          // files handed to OnFile; directories never count
   bool listFiles = true;            // one listing line per matching file
+  // Files examined whose storage could not be asked about (how the file
+  // system stores their data), so that their attribute alone told.
+  unsigned long long judgedByAttributeCount = 0;
 };
 
 extern SearchTally searchTally;

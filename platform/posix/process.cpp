@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "platform/port.h"
 #include "platform/win32.h"
 
 void PreparePortProcess() {

@@ -56,6 +56,7 @@ inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
+inline constexpr DWORD ERROR_READ_FAULT = 30;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INVALID_NAME = 123;
@@ -129,22 +130,3 @@ inline constexpr char kPathSeparator = '/';
 
 // Room for a full path, terminator included (PATH_MAX).
 inline constexpr DWORD kFullPathBufferSize = 4096;
-
-// Makes the process safe for console use: a write to a closed pipe must fail
-// like any other write instead of killing the process, and the standard
-// descriptors must stay reserved so that no directory or file takes their place.
-// Lets the stack grow as far as the system allows, for trees of any depth.
-void PreparePortProcess();
-
-// Asks, for the rest of the run, how each file's data is stored: a file the
-// file system stores compressed, with no attribute to say so, is described
-// as compressed all the same (stored_compression.h).
-void AskHowFilesAreStored();
-// The files that could not be asked about since, judged by their attribute alone.
-unsigned long long FilesJudgedByAttributeAlone();
-
-// POSIX exit status carries 8 bits: counts stop at 254, errors (negative) are 255.
-inline int PortExitStatus(int exitCode) {
-  if (exitCode < 0) return 255;
-  return exitCode > 254 ? 254 : exitCode;
-}

@@ -2,6 +2,7 @@
 #include <iostream>
 #include <new>
 
+#include "platform/port.h"
 #include "platform/win32.h"
 #include "platform/windows/console_buffer.h"
 

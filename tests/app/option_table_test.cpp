@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/port.h"
 #include "platform/win32.h"
 
 namespace {

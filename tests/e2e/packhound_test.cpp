@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/port.h"
 #include "platform/win32.h"
 #include "tests/e2e/tree_run_test.h"
 #include "tests/support/output_lines.h"

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/port.h"
 #include "platform/win32.h"
 
 namespace {

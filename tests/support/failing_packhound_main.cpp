@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "app/driver.h"
+#include "platform/port.h"
 #include "platform/win32.h"
 #include "tests/support/failing_allocator.h"
 
