@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "platform/entered_directory.h"
+#include "platform/port.h"
 #include "platform/posix/directory_entries.h"
 #include "platform/posix/open_below.h"
 #include "platform/posix/stored_compression.h"
@@ -94,42 +95,46 @@ class HeldDots {
   unsigned held = 0;
 };
 
-// What looking at one entry came to.
-enum class Look : std::uint8_t {
-  kLeftOut,     // vanished since the listing (a race, not an error): showing it would
-                // show an unknown entry as an ordinary uncompressed file
-  kDescribed,   // record describes it
-  kEndsListing  // refused: the listing ends before it, with the error given
-};
-
-// Looks at the entry called name of the open directory fd with statx and
-// describes it into record (every field but the names), status holding what
-// statx said. Search permission belongs to the directory, not to the entry:
-// the first entry refused for it refuses the rest alike, and leaving one out
-// for want of memory would miscount the directory, so either ends the
-// listing, with its error in refusal. Inlined into each reader: the fewer
-// frames a system call returns through, the cheaper the return.
-[[gnu::always_inline]] inline Look LookAt(int fd, const char* name, WIN32_FIND_DATAA& record,
-                                          struct statx& status, DWORD& refusal) {
+// Looks at the entry called name (of the listing's type) of the open
+// directory fd with statx and describes it into record (every field but the
+// names), status holding what statx said unless the record says its
+// attributes could not be read (LookRefused). Inlined into each reader: the
+// fewer frames a system call returns through, the cheaper the return.
+[[gnu::always_inline]] inline Look LookAt(int fd, const char* name, unsigned char type,
+                                          WIN32_FIND_DATAA& record, struct statx& status,
+                                          DWORD& refusal) {
   if (system_calls::Statx(fd, name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags, kStatxMask, &status) !=
-      0) {
-    refusal = ListingEndingError(errno);
-    return refusal != 0 ? Look::kEndsListing : Look::kLeftOut;
+      0) [[unlikely]] {
+    return LookRefused(fd, type, errno, record, refusal);
   }
   // A link that went between its two looks is left out as a vanished entry.
   return DescribeEntry(fd, name, status, record) ? Look::kDescribed : Look::kLeftOut;
 }
 
+// What the listing said of a subdirectory record describes, status holding
+// what statx said of it: a directory whose attributes could not be read is
+// refused with that error when the walk asks for it.
+inline ListedDirectory ListedFrom(const WIN32_FIND_DATAA& record, const struct statx& status) {
+  if (const DWORD error = AttributesUnreadable(record)) return ListedDirectory{0, 0, error};
+  return ListedDirectory{DeviceOf(status), status.stx_ino, 0};
+}
+
 // Asks how the file record describes is stored, for a directory whose files
 // are asked about (AsksHowStored): a file stored compressed is marked so,
-// like one that carries the attribute. Answers what asking came to.
+// like one that carries the attribute, and one that could not be asked
+// about is marked as judged by its attribute alone (kStorageUnknown).
+// Answers what asking came to.
 inline Stored AskAbout(int fd, const char* name, const struct statx& status,
                        WIN32_FIND_DATAA& record) {
-  if ((record.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) != 0) return Stored::kNotAsked;
+  if ((record.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) != 0 || AttributesUnreadable(record)) {
+    return Stored::kNotAsked;
+  }
   const Stored stored = AskHowStored(fd, name, status);
   if (stored == Stored::kCompressed) {
     record.dwFileAttributes =
         (record.dwFileAttributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_COMPRESSED;
+  } else if (stored == Stored::kUnopened || stored == Stored::kShort) {
+    record.dwReserved1 |= kStorageUnknown;
   }
   return stored;
 }

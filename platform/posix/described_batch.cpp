@@ -31,6 +31,7 @@ DescribedBatch* MakeBatch(const char* raw, std::size_t length, const NameFilter&
     DescribedEntry& described = entries[index++];
     described.nameOffset = static_cast<std::uint32_t>(nameOffset);
     described.nameLength = static_cast<std::uint16_t>(nameLength);
+    described.type = entry->d_type;
     described.look = Look::kLeftOut;
     described.stored = Stored::kNotAsked;
     std::memcpy(names + nameOffset, entry->d_name, nameLength + 1);
@@ -51,17 +52,20 @@ void DescribeEntries(DescribedBatch& batch, int fd, bool asks, std::uint32_t beg
     const char* name = batch.NameOf(entry);
     if (IsDotOrDotDot(name)) {
       entry.attributes = FILE_ATTRIBUTE_DIRECTORY;
+      entry.reserved = 0;
       entry.look = Look::kDescribed;
       continue;
     }
     WIN32_FIND_DATAA record;
     struct statx status;
-    entry.look = LookAt(fd, name, record, status, entry.refusal);
+    entry.look = LookAt(fd, name, entry.type, record, status, entry.refusal);
     if (entry.look != Look::kDescribed) continue;
     if (asks) entry.stored = AskAbout(fd, name, status, record);
-    entry.device = DeviceOf(status);
-    entry.inode = status.stx_ino;
-    entry.changed = ChangeTime(status);
+    const ListedDirectory listed = ListedFrom(record, status);
+    entry.device = listed.device;
+    entry.inode = listed.inode;
+    entry.changed = listed.inode != 0 ? ChangeTime(status) : 0;
+    entry.reserved = record.dwReserved1;
     entry.attributes = record.dwFileAttributes;
     entry.reparseTag = record.dwReserved0;
     entry.size = (std::uint64_t{record.nFileSizeHigh} << 32) | record.nFileSizeLow;
@@ -99,7 +103,7 @@ void FillRecord(const DescribedEntry& entry, const char* name, WIN32_FIND_DATAA&
   record.ftLastAccessTime = entry.access;
   record.ftLastWriteTime = entry.write;
   std::memcpy(record.cFileName, name, entry.nameLength + 1u);
-  record.dwReserved1 = 0;
+  record.dwReserved1 = entry.reserved;
   record.cAlternateFileName[0] = '\0';
 }
 

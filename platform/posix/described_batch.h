@@ -18,13 +18,15 @@ struct DescribedEntry {
   FILETIME write;
   DWORD attributes;
   DWORD reparseTag;
-  DWORD refusal;  // with Look::kEndsListing: the error the listing ends with before it
+  DWORD reserved;  // what could not be learnt of it (platform/port.h), as the record carries it
+  DWORD refusal;   // with Look::kEndsListing: the error the listing ends with before it
   std::uint64_t device;
   std::uint64_t inode;
   std::int64_t changed;  // the status change time, in nanoseconds
   std::uint32_t nameOffset;
   std::uint16_t nameLength;
-  Look look;  // kLeftOut until described
+  unsigned char type;  // as the listing gave it (d_type)
+  Look look;           // kLeftOut until described
   Stored stored;
 };
 

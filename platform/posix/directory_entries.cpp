@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/port.h"
 #include "platform/posix/error_from_errno.h"
+#include "platform/posix/link_target.h"
+#include "platform/posix/open_below.h"
 #include "platform/posix/system_calls.h"
 
 namespace {
@@ -40,6 +43,14 @@ bool StillTheSameLink(int directoryFd, const char* name, const struct statx& sta
          S_ISLNK(again.stx_mode) && again.stx_ino == status.stx_ino;
 }
 
+// Whether the open directory directoryFd lets this process look up names in it.
+bool Searchable(int directoryFd) {
+  struct statx itself;
+  return system_calls::Statx(directoryFd, ".", AT_SYMLINK_NOFOLLOW | kStatxLookFlags, STATX_TYPE,
+                             &itself) == 0 ||
+         errno != EACCES;
+}
+
 }  // namespace
 
 DWORD ErrorFromOpening(int error) {
@@ -47,10 +58,34 @@ DWORD ErrorFromOpening(int error) {
   return error == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(error, ERROR_PATH_NOT_FOUND);
 }
 
-DWORD ListingEndingError(int error) {
-  if (error == EACCES) return ERROR_ACCESS_DENIED;
-  if (error == ENOMEM) return ERROR_NOT_ENOUGH_MEMORY;
-  return 0;
+Look LookRefused(int directoryFd, unsigned char type, int error, WIN32_FIND_DATAA& record,
+                 DWORD& refusal) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ESTALE:
+      return Look::kLeftOut;
+    case ENOMEM:
+      refusal = ERROR_NOT_ENOUGH_MEMORY;
+      return Look::kEndsListing;
+    case EACCES:
+      // Search permission belongs to the directory: then every entry is refused alike.
+      if (!Searchable(directoryFd)) {
+        refusal = ERROR_ACCESS_DENIED;
+        return Look::kEndsListing;
+      }
+      break;
+    default:
+      break;
+  }
+  // As the listing named it, and nothing more: a directory is never entered
+  // (its listing's refusal answers for it), a file matches no search.
+  record.dwFileAttributes = type == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  record.dwReserved0 = 0;
+  record.dwReserved1 = ErrorFromErrno(error, ERROR_READ_FAULT) & kAttributesUnreadableMask;
+  record.nFileSizeHigh = record.nFileSizeLow = 0;
+  record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = FILETIME{0, 0};
+  return Look::kDescribed;
 }
 
 bool DescribeEntry(int directoryFd, const char* name, const struct statx& status,
@@ -65,10 +100,10 @@ bool DescribeEntry(int directoryFd, const char* name, const struct statx& status
     // As the platform reports a directory link: a reparse point with the directory bit.
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     reparseTag = IO_REPARSE_TAG_SYMLINK;
-    struct statx target;
-    if (system_calls::Statx(directoryFd, name, kStatxLookFlags, STATX_TYPE, &target) == 0) {
-      if (S_ISDIR(target.stx_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    } else if (!StillTheSameLink(directoryFd, name, status)) {
+    const int leads = LinkLeadsToDirectory(directoryFd, name);
+    if (leads > 0) {
+      attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    } else if (leads < 0 && !StillTheSameLink(directoryFd, name, status)) {
       // Its target could not be looked at because the link itself went
       // (swapped back for a directory, say): a dangling link would be a
       // file, and this is not one.
@@ -80,6 +115,7 @@ bool DescribeEntry(int directoryFd, const char* name, const struct statx& status
   }
   record.dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
   record.dwReserved0 = reparseTag;
+  record.dwReserved1 = 0;
 
   // The platform gives directories no size.
   const std::uint64_t size = directory ? 0 : status.stx_size;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/win32.h"
 
@@ -24,16 +25,30 @@ inline constexpr int kListFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 // The error a directory that cannot be opened for listing answers with.
 DWORD ErrorFromOpening(int error);
 
-// For an entry statx could not describe: the error that ends its listing
-// there (search permission is the directory's, and memory running out must
-// not pass for an entry that vanished), or 0 when the entry is only left out.
-DWORD ListingEndingError(int error);
+// What looking at one entry came to.
+enum class Look : std::uint8_t {
+  kLeftOut,     // vanished since the listing (a race, not an error): showing it would
+                // show an unknown entry as an ordinary uncompressed file
+  kDescribed,   // record describes it, perhaps as an entry whose attributes could not be read
+  kEndsListing  // refused: the listing ends before it, with the error given
+};
+
+// For an entry of the open directory directoryFd, of type (the listing's
+// d_type), that statx could not look at for error: left out when it
+// vanished; the end of the listing when the directory refuses every entry
+// alike (no search permission) or memory ran out, which must not pass for
+// an entry that vanished; otherwise the entry's own problem, and record
+// describes it as one whose attributes could not be read
+// (AttributesUnreadable). Out of line: only a refusal comes here.
+Look LookRefused(int directoryFd, unsigned char type, int error, WIN32_FIND_DATAA& record,
+                 DWORD& refusal);
 
 // Describes the entry called name of the open directory directoryFd from its
-// status; a link costs a second statx, to learn whether it leads to a
-// directory. Sets every field but the names. Answers false when the entry
-// was a link that is gone or no longer a link by that second look: it is
-// then left out, as an entry that vanished since the listing is.
+// status; a link costs a look at its target (link_target.h), to learn
+// whether it leads to a directory of the tree: a link that does not is a
+// file. Sets every field but the names. Answers false when the entry was a link that is
+// gone or no longer a link by that second look: it is then left out, as an
+// entry that vanished since the listing is.
 bool DescribeEntry(int directoryFd, const char* name, const struct statx& status,
                    WIN32_FIND_DATAA& record);
 
@@ -42,7 +57,19 @@ inline std::uint64_t DeviceOf(const struct statx& status) {
   return (std::uint64_t{status.stx_dev_major} << 32) | status.stx_dev_minor;
 }
 
+// The mount a status was taken on (STATX_MNT_ID), where the C library's
+// record has no name for the field yet; 0 when the kernel did not say.
+inline std::uint64_t MountOf(const struct statx& status) {
+  constexpr std::size_t kMountIdAt = offsetof(struct statx, stx_dev_minor) + sizeof(std::uint32_t);
+  static_assert(kMountIdAt + sizeof(std::uint64_t) <= sizeof(struct statx));
+  if ((status.stx_mask & STATX_MNT_ID) == 0) return 0;
+  std::uint64_t id = 0;
+  std::memcpy(&id, reinterpret_cast<const char*>(&status) + kMountIdAt, sizeof id);
+  return id;
+}
+
+// The root of another mount, or a trigger that would mount one when entered.
 inline bool IsMountRoot(const struct statx& status) {
-  return (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
-         (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  constexpr std::uint64_t kMountAttributes = STATX_ATTR_MOUNT_ROOT | STATX_ATTR_AUTOMOUNT;
+  return (status.stx_attributes_mask & status.stx_attributes & kMountAttributes) != 0;
 }

@@ -29,6 +29,7 @@
 #include "platform/posix/directory_entries.h"
 #include "platform/posix/open_below.h"
 #include "platform/posix/read_ahead.h"
+#include "platform/posix/system_calls.h"
 #include "platform/win32.h"
 
 namespace {
@@ -217,18 +218,14 @@ bool NextEntry(Search& search, WIN32_FIND_DATAA& record, DWORD& error) {
     // One copy of fixed length, the longest name and its terminator: cheaper
     // than measuring the name first. What follows the terminator is never read.
     std::memcpy(record.cFileName, entry->d_name, kMaxNameLength + 1);
-    record.dwReserved1 = 0;
     record.cAlternateFileName[0] = '\0';
     struct statx status;
     DWORD refusal = 0;
-    switch (LookAt(search.directoryFd, entry->d_name, record, status, refusal)) {
+    switch (LookAt(search.directoryFd, entry->d_name, entry->d_type, record, status, refusal)) {
       case Look::kDescribed:
-        if (search.asksStorage) {
-          stored_compression::Count(AskAbout(search.directoryFd, entry->d_name, status, record));
-        }
+        if (search.asksStorage) AskAbout(search.directoryFd, entry->d_name, status, record);
         if (IsEnteredDirectory(record, entry->d_name)) {
-          NoteSubdirectory(search.ticket, entry->d_name,
-                           ListedDirectory{DeviceOf(status), status.stx_ino});
+          NoteSubdirectory(search.ticket, entry->d_name, ListedFrom(record, status));
         }
         return true;
       case Look::kEndsListing:
@@ -266,6 +263,7 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return INVALID_HANDLE_VALUE;
   }
+  system_calls::Reach(system_calls::Point::kAskedFor, fileName);
   HANDLE handle = INVALID_HANDLE_VALUE;
   if (read_ahead::Enabled()) {
     handle = OpenSearch(-1, AncestorTicket(), pattern, patternLength);

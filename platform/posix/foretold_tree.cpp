@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/entered_directory.h"
+#include "platform/port.h"
 
 namespace read_ahead {
 
@@ -184,6 +185,7 @@ bool ForetoldTree::MakeChildren(const DescribedBatch& batch, Node*& children) {
     WIN32_FIND_DATAA record;
     record.dwFileAttributes = entry.attributes;
     record.dwReserved0 = entry.reparseTag;
+    record.dwReserved1 = entry.reserved;
     if (!IsEnteredDirectory(record, name)) continue;
     Node* child = NewNode(name, entry.nameLength);
     if (child == nullptr) {
@@ -194,6 +196,7 @@ bool ForetoldTree::MakeChildren(const DescribedBatch& batch, Node*& children) {
     }
     child->device = entry.device;
     child->inode = entry.inode;
+    child->refusal = AttributesUnreadable(record);
     child->changed = entry.changed;
     (last != nullptr ? last->next : children) = child;
     last = child;
@@ -225,12 +228,19 @@ bool ForetoldTree::Publish(Node* node, DescribedBatch* batch, Node* children, De
     children = children->next;
     child->parent = node;
     child->holdsParent = true;
-    child->countedByParent = true;
     child->pattern = node->pattern;
     child->references = 1;  // the list's
     ++node->pattern->references;
     ++node->references;
-    ++node->unopenedChildren;
+    if (child->refusal != 0) {
+      // Never opened: the walk that asks for it gets its listing's refusal.
+      child->state = State::kEnded;
+      child->endError = child->refusal;
+      ++startedAhead;  // as one ended ahead is, until taken or dropped
+    } else {
+      child->countedByParent = true;
+      ++node->unopenedChildren;
+    }
     LinkBefore(child, node->marker);
     any = true;
   }
@@ -349,6 +359,7 @@ void ForetoldTree::ForgetWhatWasRead(Node* node, Deferred& deferred) {
   node->openedAt = 0;
   node->resumeOffset = 0;
   node->walkReadsOnly = false;
+  node->walkReadsInLine = false;
   node->predicts = false;
 }
 

@@ -69,7 +69,11 @@ struct Node {
   bool holdsParent;      // holds a reference on parent: until the walk asks for it
   bool countedByParent;  // counts in parent->unopenedChildren: until opened or dropped
   bool walkReadsOnly;    // a worker lacked the memory for its next batch: the walk reads on
-  bool unchecked;        // opened on its parent's device: its first batch's "." is checked
+  // Even the walk's own thread lacked the memory for a batch once nothing was
+  // held ahead: it reads on in line, an entry at a time into the search's own
+  // room, as the walk on one thread does. The walk's thread alone reads it.
+  bool walkReadsInLine;
+  bool unchecked;  // opened on its parent's device: its first batch's "." is checked
   // Whether its files are asked how they are stored: -1 until its reader
   // has asked its file system. Read and set by that reader alone.
   std::int8_t asksStorage;
@@ -87,8 +91,17 @@ struct Node {
   // have not changed.
   std::uint64_t device;
   std::uint64_t inode;
+  DWORD refusal;  // the listing could not look at it: refused with this error, never opened
   std::int64_t changed;
   std::int64_t openedAt;  // 0: opened on the walk's thread, when asked for
+  // When the walk last knew it to be where its listing put it, below the
+  // start: when opened by its path from the start, or as its parent was when
+  // opened relative to its parent, or when the walk made sure again.
+  // INT64_MAX for the start itself, which is always where the walk is.
+  std::int64_t placedAt;
+  // Its subdirectories a worker is opening relative to its descriptor at
+  // this moment: the descriptor is not closed until they are done.
+  std::size_t openingChildren;
   // Where the listing stands after the last batch read, to read a batch again
   // that was read and could not be kept.
   std::int64_t resumeOffset;
@@ -96,7 +109,7 @@ struct Node {
 
   const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
   bool IsStarted() const { return state != State::kUnstarted && state != State::kGivenBack; }
-  ListedDirectory Listed() const { return ListedDirectory{device, inode}; }
+  ListedDirectory Listed() const { return ListedDirectory{device, inode, refusal}; }
 };
 
 // What a thread lets go of once it has left the lock: descriptors, nodes and

@@ -4,25 +4,27 @@
 #include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
+#include <linux/openat2.h>
 #include <sys/ioctl.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
+#include "platform/port.h"
+#include "platform/posix/directory_entries.h"
+#include "platform/posix/open_below.h"
 #include "platform/posix/system_calls.h"
 #include "platform/win32.h"
 
 namespace stored_compression {
 
-// Written by the port calls below, read by the walk's threads.
+// Written by the port call below, before the walk; read by the walk's threads.
 std::atomic<bool> asked{false};
-std::atomic<unsigned long long> judgedByAttribute{0};
 
 bool Asked() { return asked.load(std::memory_order_relaxed); }
-
-void NoteJudgedByAttribute() { judgedByAttribute.fetch_add(1, std::memory_order_relaxed); }
 
 }  // namespace stored_compression
 
@@ -34,7 +36,42 @@ constexpr unsigned kExtentsPerCall = 32;
 
 // The file is read only to be asked about: no access time to set where the
 // owner allows skipping it, never a controlling terminal, never a wait.
-constexpr int kOpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// Finds name in the open directory directoryFd without opening it: no link
+// followed, no mount crossed, nothing above the directory. -1 with errno set.
+int FindWithoutOpening(int directoryFd, const char* name) {
+  if (HasOpenat2()) {
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    return static_cast<int>(system_calls::OpenAt2(directoryFd, name, &how));
+  }
+  // One name, never a link: only a mount on it could lead elsewhere, and
+  // the caller's check of what was found refuses that.
+  return system_calls::OpenAt(directoryFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// Whether the file found as fd is the regular file status described, on no
+// mount of its own: anything else put in its place since is not opened.
+bool IsTheFileListed(int fd, const struct statx& status) {
+  struct statx found;
+  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE | STATX_INO,
+                          &found) != 0) {
+    return false;
+  }
+  return S_ISREG(found.stx_mode) && found.stx_ino == status.stx_ino &&
+         DeviceOf(found) == DeviceOf(status) && !IsMountRoot(found);
+}
+
+// Opens for reading the very file found as fd (O_PATH), through the
+// kernel's own link to it, which cannot lead to another file.
+int OpenFound(int fd, int flags) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  return system_calls::OpenAt(AT_FDCWD, path, flags);
+}
 
 // Whether an extent of the open file fd is stored encoded. False with errno
 // set when the file system cannot say.
@@ -87,14 +124,31 @@ bool AsksHowStored(int directoryFd, std::uint64_t device) {
 Stored AskHowStored(int directoryFd, const char* name, const struct statx& status) {
   static const uid_t user = ::geteuid();
   if (!S_ISREG(status.stx_mode)) return Stored::kNotAsked;
+  const auto failed = [] {
+    return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? Stored::kShort
+                                                                 : Stored::kUnopened;
+  };
+  // Found first without being opened, and opened only once it is known to
+  // be the regular file the listing named: a FIFO, a device or a file from
+  // elsewhere swapped in since is never opened.
+  system_calls::Reach(system_calls::Point::kAskingHowStored, name);
+  const int found = FindWithoutOpening(directoryFd, name);
+  if (found < 0) return failed();
+  if (!IsTheFileListed(found, status)) {
+    ::close(found);
+    errno = ESTALE;
+    return Stored::kUnopened;
+  }
   // Skipping the access time is for the file's owner (and root): anyone
   // else opens it plainly, and a refusal is tried again without it.
   const bool owner = user == 0 || ((status.stx_mask & STATX_UID) != 0 && status.stx_uid == user);
-  int fd = system_calls::OpenAt(directoryFd, name, kOpenFlags | (owner ? O_NOATIME : 0));
-  if (fd < 0 && errno == EPERM && owner) fd = system_calls::OpenAt(directoryFd, name, kOpenFlags);
+  int fd = OpenFound(found, kOpenFlags | (owner ? O_NOATIME : 0));
+  if (fd < 0 && errno == EPERM && owner) fd = OpenFound(found, kOpenFlags);
+  const int openError = errno;
+  ::close(found);
   if (fd < 0) {
-    return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? Stored::kShort
-                                                                 : Stored::kUnopened;
+    errno = openError;
+    return failed();
   }
   bool encoded = false;
   const bool answered = AnyExtentEncoded(fd, encoded);
@@ -105,7 +159,3 @@ Stored AskHowStored(int directoryFd, const char* name, const struct statx& statu
 }
 
 void AskHowFilesAreStored() { stored_compression::asked.store(true, std::memory_order_relaxed); }
-
-unsigned long long FilesJudgedByAttributeAlone() {
-  return stored_compression::judgedByAttribute.load(std::memory_order_relaxed);
-}

@@ -29,13 +29,6 @@ namespace stored_compression {
 // Whether the run asks how files are stored (AskHowFilesAreStored, before
 // the walk); read by every thread that describes.
 bool Asked();
-// Counts a file handed out, as asking about it came to: one that could not
-// be asked about is judged by its attribute alone
-// (FilesJudgedByAttributeAlone). Inline: every entry handed out passes here.
-void NoteJudgedByAttribute();
-inline void Count(Stored stored) {
-  if (stored == Stored::kUnopened || stored == Stored::kShort) NoteJudgedByAttribute();
-}
 
 }  // namespace stored_compression
 

@@ -13,8 +13,6 @@
 #include "platform/posix/directory_entries.h"
 #include "platform/posix/system_calls.h"
 
-namespace {
-
 // One start, its path after it in the same allocation. Shared by every
 // thread that opens below it; the last to let go of it closes it.
 struct Start {
@@ -25,6 +23,8 @@ struct Start {
   const char* Path() const { return reinterpret_cast<const char*>(this + 1); }
   char* Path() { return reinterpret_cast<char*>(this + 1); }
 };
+
+namespace {
 
 std::mutex lock;  // guards current and spare, never held across a system call
 Start* current = nullptr;
@@ -131,6 +131,16 @@ bool IsBelowStart(const char* directory, std::size_t length) {
   LetGo(start);
   return start != nullptr;
 }
+
+HeldStart::HeldStart() {
+  const std::lock_guard<std::mutex> guard(lock);
+  start = current;
+  if (start != nullptr) start->holders.fetch_add(1, std::memory_order_relaxed);
+}
+
+HeldStart::~HeldStart() { LetGo(start); }
+
+int HeldStart::Fd() const { return start->fd; }
 
 int OpenBelowStart(const char* directory, std::size_t length, const ListedDirectory& listed,
                    int flags) {

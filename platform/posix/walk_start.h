@@ -17,6 +17,21 @@ int OpenStart(const char* directory, std::size_t length);
 // and more.
 bool IsBelowStart(const char* directory, std::size_t length);
 
+// The start of the walk, held for as long as the object lives, so that its
+// descriptor stays open; none when no walk has started.
+class HeldStart {
+ public:
+  HeldStart();
+  ~HeldStart();
+  HeldStart(const HeldStart&) = delete;
+  HeldStart& operator=(const HeldStart&) = delete;
+  explicit operator bool() const { return start != nullptr; }
+  int Fd() const;  // for opening below the start, never for reading
+
+ private:
+  struct Start* start;
+};
+
 // Opens directory, which lies below the start, with flags, relative to the
 // start's descriptor as OpenBelow does. -1 with errno set on failure, ENOENT
 // when it no longer lies below the start.

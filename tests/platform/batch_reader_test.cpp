@@ -14,14 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/port.h"
 #include "tests/support/temp_tree.h"
 
 namespace {
 
 // What one search of a directory came to, read as the walk on one thread reads it.
 struct Listing {
-  std::set<std::string> names;  // described, dots included
-  DWORD end = 0;                // the error the listing ended with; 0 at its end
+  std::set<std::string> names;       // described, dots included
+  std::set<std::string> unreadable;  // "name:error", "name:error/" for a directory
+  DWORD end = 0;                     // the error the listing ended with; 0 at its end
 };
 
 class BatchReaderTest : public ::testing::Test {
@@ -51,12 +53,18 @@ class BatchReaderTest : public ::testing::Test {
         WIN32_FIND_DATAA record;
         struct statx status;
         DWORD refusal = 0;
-        const Look look = LookAt(fd, entry->d_name, record, status, refusal);
+        const Look look = LookAt(fd, entry->d_name, entry->d_type, record, status, refusal);
         if (look == Look::kEndsListing) {
           listing.end = refusal;
           return listing;
         }
-        if (look == Look::kDescribed) listing.names.insert(entry->d_name);
+        if (look != Look::kDescribed) continue;
+        listing.names.insert(entry->d_name);
+        if (const DWORD unreadable = AttributesUnreadable(record)) {
+          listing.unreadable.insert(
+              std::string(entry->d_name) + ":" + std::to_string(unreadable) +
+              (record.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY ? "/" : ""));
+        }
       }
     }
     while (listing.end == 0 && dots.Any()) {
@@ -90,9 +98,11 @@ TEST_F(BatchReaderTest, TakesWhatThePatternTakesAndHandsTheDotsOutLast) {
 }
 
 // statx refused for search permission or memory ends the listing there;
-// an entry gone since the listing is only left out; a failed read ends the
-// listing with its error, a directory swapped since its parent listed it as
-// changed.
+// an entry gone since the listing is only left out; an entry statx refuses
+// while the directory lets names be looked up in it is listed as one whose
+// attributes could not be read, and the listing goes on; a failed read ends
+// the listing with its error, a directory swapped since its parent listed it
+// as changed.
 TEST_F(BatchReaderTest, EachFailureOfACallEndsOrSparesTheListingAsItShould) {
   using system_calls::Call;
   struct statx own;
@@ -103,24 +113,35 @@ TEST_F(BatchReaderTest, EachFailureOfACallEndsOrSparesTheListingAsItShould) {
     const char* name;
     Call call;
     int error;
+    std::uint64_t failing;
     ListedDirectory unchecked;
     std::size_t names;
+    std::size_t unreadable;
     DWORD end;
   } rows[] = {
-      {"no search permission", Call::kStatx, EACCES, {}, 0, ERROR_ACCESS_DENIED},
-      {"no memory for statx", Call::kStatx, ENOMEM, {}, 0, ERROR_NOT_ENOUGH_MEMORY},
-      {"every entry gone", Call::kStatx, ENOENT, {}, 2, 0},
-      {"no memory to read", Call::kGetDents64, ENOMEM, {}, 0, ERROR_NOT_ENOUGH_MEMORY},
-      {"read refused", Call::kGetDents64, EACCES, {}, 0, ERROR_ACCESS_DENIED},
-      {"stale", Call::kGetDents64, ESTALE, {}, 0, ERROR_FILE_INVALID},
-      {"the directory listed", Call::kOpenAt, 0, itself, 6, 0},
-      {"another directory", Call::kOpenAt, 0, another, 0, ERROR_FILE_INVALID},
+      {"no search permission", Call::kStatx, EACCES, 1000, {}, 0, 0, ERROR_ACCESS_DENIED},
+      {"one entry refused", Call::kStatx, EACCES, 1, {}, 6, 1, 0},
+      {"one entry unreadable", Call::kStatx, EIO, 1, {}, 6, 1, 0},
+      {"no memory for statx", Call::kStatx, ENOMEM, 1000, {}, 0, 0, ERROR_NOT_ENOUGH_MEMORY},
+      {"every entry gone", Call::kStatx, ENOENT, 1000, {}, 2, 0, 0},
+      {"no memory to read", Call::kGetDents64, ENOMEM, 1000, {}, 0, 0, ERROR_NOT_ENOUGH_MEMORY},
+      {"read refused", Call::kGetDents64, EACCES, 1000, {}, 0, 0, ERROR_ACCESS_DENIED},
+      {"stale", Call::kGetDents64, ESTALE, 1000, {}, 0, 0, ERROR_FILE_INVALID},
+      {"the directory listed", Call::kOpenAt, 0, 0, itself, 6, 0, 0},
+      {"another directory", Call::kOpenAt, 0, 0, another, 0, 0, ERROR_FILE_INVALID},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const system_calls::ScopedFailure failure(row.call, 0, row.error, row.error != 0 ? 1000 : 0);
+    const system_calls::ScopedFailure failure(row.call, 0, row.error, row.failing);
     const Listing listing = Read("*", row.unchecked);
     EXPECT_EQ(listing.names.size(), row.names);
+    EXPECT_EQ(listing.unreadable.size(), row.unreadable);
+    for (const std::string& entry : listing.unreadable) {
+      // A directory's refusal is its listing's; the error is the platform's word for errno.
+      const bool directory = entry.back() == '/';
+      EXPECT_EQ(directory, entry.rfind("sub:", 0) == 0) << entry;
+      EXPECT_NE(entry.find(row.error == EIO ? ":30" : ":5"), std::string::npos) << entry;
+    }
     EXPECT_EQ(listing.end, row.end);
   }
 }

@@ -615,10 +615,11 @@ TEST(FindFilesTest, ACallThatFailsForWantOfMemoryEndsTheSearchAsOutOfMemory) {
       {"opening, access denied", Call::kOpenAt, 0, EACCES, ERROR_ACCESS_DENIED, false},
       {"opening, too many open files", Call::kOpenAt, 0, EMFILE, ERROR_TOO_MANY_OPEN_FILES, false},
       {"an entry that vanished", Call::kStatx, 0, ENOENT, ERROR_NO_MORE_FILES, false},
-      // Search permission is the directory's: refused for one entry, for all.
-      {"describing the first entry, access denied", Call::kStatx, 0, EACCES, ERROR_ACCESS_DENIED,
+      // Refused for one entry of a directory that lets names be looked up:
+      // that entry's own problem, listed as unreadable, and the listing goes on.
+      {"describing the first entry, access denied", Call::kStatx, 0, EACCES, ERROR_NO_MORE_FILES,
        false},
-      {"describing a later entry, access denied", Call::kStatx, 1, EACCES, ERROR_ACCESS_DENIED,
+      {"describing a later entry, access denied", Call::kStatx, 1, EACCES, ERROR_NO_MORE_FILES,
        false},
   };
   FindTree tree;
@@ -655,10 +656,12 @@ TEST(FindFilesTest, ACallThatFailsForWantOfMemoryEndsTheSearchAsOutOfMemory) {
     }
     EXPECT_EQ(outOfMemory, row.outOfMemory && !whole);
     if (!outOfMemory) {
-      // What the listing gave before the failure; a vanished entry hides only itself.
+      // What the listing gave before the failure; a vanished entry hides
+      // only itself, an unreadable one nothing.
       const std::uint64_t examined = whole                      ? 2
                                      : row.call != Call::kStatx ? 0
                                      : row.error == ENOENT      ? 1
+                                     : row.error == EACCES      ? 2
                                                                 : row.passing;
       EXPECT_EQ(searchTally.examinedCount, examined);
     }
