@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -31,7 +33,12 @@ struct Child {
 struct Level {
   std::size_t pathLength;  // of its path, the leading part of path below
   std::uint64_t device;    // as its parent's listing said; 0: not known (the start)
-  int fd;                  // kept once its listing ended; -1 while its search holds it, or not kept
+  std::uint64_t inode;     // likewise; 0: not known, or the start
+  // When the walk last knew it to be where its listing put it, below the
+  // start: its open by path from the start, or its parent's own, when it was
+  // opened relative to its parent. The start is always in place.
+  std::int64_t placedAt;
+  int fd;  // kept once its listing ended; -1 while its search holds it, or not kept
   std::uint64_t number;
   Child* children;
   std::size_t childCount;
@@ -91,7 +98,7 @@ bool Remember(const char* directory, std::size_t keep, std::size_t length, Ances
   }
   if (!path.Remember(directory, keep, length)) return false;
   ticket.number = ++lastNumber;
-  levels[depth++] = Level{length, 0, -1, ticket.number, nullptr, 0, 0, 0};
+  levels[depth++] = Level{length, 0, 0, INT64_MAX, -1, ticket.number, nullptr, 0, 0, 0};
   return true;
 }
 
@@ -116,15 +123,36 @@ Level* LevelOf(const AncestorTicket& ticket) {
   return nullptr;
 }
 
-// Opens the subdirectory name (length characters, one name) of parent, or
-// directory when it is more than one name below it.
-int OpenBelowParent(const Level& parent, bool parentIsStart, const char* directory,
+// Whether the subdirectory name (nameLength characters) of parent is opened
+// by that one name, relative to parent's kept descriptor or to the start's:
+// then the "." of its first batch is check enough (FirstBatchIsOf).
+bool OpensByOneName(const Level& parent, bool parentIsStart, const char* name,
+                    std::size_t nameLength) {
+  return (parent.fd >= 0 || parentIsStart) && nameLength <= kMaxNameLength &&
+         std::memchr(name, '/', nameLength) == nullptr;
+}
+
+// Whether parent, whose descriptor is kept, may still be opened relative to:
+// it is where its listing put it, as the walk made sure within the freshness
+// window, or makes sure now by opening its path from the start. A directory
+// moved out of the tree is then never searched further from its descriptor.
+bool StillInPlace(Level& parent, const char* directory, std::int64_t now) {
+  if (now - parent.placedAt <= kFreshNanoseconds) return true;
+  const ListedDirectory listed{parent.device, parent.inode, 0};
+  const int fd = OpenBelowStart(directory, parent.pathLength, listed, O_PATH | O_DIRECTORY);
+  if (fd < 0) return false;
+  ::close(fd);
+  parent.placedAt = now;
+  return true;
+}
+
+// Opens the subdirectory name (nameLength characters) of parent: by that one
+// name from parent's descriptor (byOneName, parent not the start), otherwise
+// by directory, its path, from the start.
+int OpenBelowParent(const Level& parent, bool byOneName, bool parentIsStart, const char* directory,
                     std::size_t length, const char* name, std::size_t nameLength,
                     const ListedDirectory& listed) {
-  if (parent.fd < 0 || parentIsStart || nameLength > kMaxNameLength ||
-      std::memchr(name, '/', nameLength) != nullptr) {
-    return OpenBelowStart(directory, length, listed, kListFlags);
-  }
+  if (!byOneName || parentIsStart) return OpenBelowStart(directory, length, listed, kListFlags);
   char copy[kMaxNameLength + 1];
   std::memcpy(copy, name, nameLength);
   copy[nameLength] = '\0';
@@ -171,28 +199,40 @@ int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& 
   while (at < length && directory[at] == '/') ++at;
   const std::size_t nameLength = length - at;
   ListedDirectory listed = Lookup(parent, directory + at, nameLength);
-  const std::uint64_t device = listed.device;
-  // On its parent's device a directory's inode names it: the caller checks
-  // it against the listing's own "." (on the same mount: the open refuses
-  // crossing one).
-  if (listed.inode != 0 && listed.device == parent.device) std::swap(listed, unchecked);
-  int fd =
-      OpenBelowParent(parent, found == 1, directory, length, directory + at, nameLength, listed);
+  const ListedDirectory asListed = listed;
+  const bool parentIsStart = found == 1;
+  const std::int64_t now = Now();
+  // Opened by its one name, on its parent's device, a directory's inode
+  // names it: the caller checks it against the listing's own "." (on the
+  // same mount: the open refuses crossing one). Opened by a longer path, it
+  // is checked in full.
+  const bool oneName = OpensByOneName(parent, parentIsStart, directory + at, nameLength) &&
+                       (parentIsStart || StillInPlace(parent, directory, now));
+  if (oneName && listed.inode != 0 && listed.device == parent.device) std::swap(listed, unchecked);
+  int fd = OpenBelowParent(parent, oneName, parentIsStart, directory, length, directory + at,
+                           nameLength, listed);
   if (fd < 0 && (errno == EMFILE || errno == ENFILE) && keptCount > 0) {
-    // What is kept only saves time: give it back, and open from the start.
+    // What is kept only saves time: give it back, and open from the start,
+    // checked in full.
     CloseKept();
-    fd = OpenBelowStart(directory, length, listed, kListFlags);
+    unchecked = ListedDirectory();
+    fd = OpenBelowStart(directory, length, asListed, kListFlags);
   }
   if (fd < 0) {
-    error = ErrorFromOpeningBelow(errno, listed.inode != 0 ? listed : unchecked);
+    error = ErrorFromOpeningBelow(errno, asListed);
     return -1;
   }
+  const std::int64_t parentPlacedAt = parent.placedAt;
   if (!Remember(directory, parent.pathLength, length, ticket)) {
     ::close(fd);
     error = ERROR_NOT_ENOUGH_MEMORY;
     return -1;
   }
-  levels[depth - 1].device = device;
+  Level& opened = levels[depth - 1];
+  opened.device = asListed.device;
+  opened.inode = asListed.inode;
+  // Opened from its parent, it is known in place as long as its parent is.
+  opened.placedAt = oneName && !parentIsStart ? parentPlacedAt : now;
   return fd;
 }
 

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,37 +21,43 @@ namespace {
 // The errno of a directory swapped for another one since its listing.
 constexpr int kSwapped = ESTALE;
 
-// Kernels before 5.6 have no openat2: then each name is opened with
-// O_NOFOLLOW and its device checked. Set once, by whichever thread learns it.
-std::atomic<bool> noOpenat2{false};
-
 // Opens one piece of a path (at most PATH_MAX - 1 characters, terminated)
 // relative to base with openat2, refusing links, mount crossings and any
-// way above base. ENOSYS when the kernel lacks openat2.
+// way above base.
 int OpenPiece(int base, const char* piece, int flags) {
   struct open_how how;
   std::memset(&how, 0, sizeof how);
   how.flags = static_cast<std::uint64_t>(flags | O_NOFOLLOW | O_CLOEXEC);
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
-  const long fd = system_calls::OpenAt2(base, piece, &how);
-  if (fd < 0 && errno == ENOSYS) noOpenat2.store(true, std::memory_order_relaxed);
-  return static_cast<int>(fd);
+  return static_cast<int>(system_calls::OpenAt2(base, piece, &how));
 }
 
+// Where a directory is, for the checks of a walk without openat2: its mount
+// (STATX_MNT_ID), or its device on a kernel too old to say.
+struct Place {
+  std::uint64_t mount = 0;
+  std::uint64_t device = 0;
+  bool Holds(const struct statx& status) const {
+    return mount != 0 ? MountOf(status) == mount : DeviceOf(status) == device;
+  }
+};
+
 // Opens one name relative to base without openat2: O_NOFOLLOW refuses a
-// link as the last (only) name, and the device and mount-root checks refuse
-// a mount on it.
-int OpenNameChecked(int base, const char* name, int flags, std::uint64_t baseDevice) {
+// link as the last (only) name, and the mount and mount-root checks refuse
+// a mount on it. A btrfs subvolume is on the same mount with a device of its
+// own: the mount is what openat2 would have refused to cross, not the device.
+int OpenNameChecked(int base, const char* name, int flags, const Place& place) {
   const int fd = system_calls::OpenAt(base, name, flags | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return fd;
   struct statx status;
-  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE, &status) != 0) {
+  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE | STATX_MNT_ID,
+                          &status) != 0) {
     const int error = errno;
     ::close(fd);
     errno = error;
     return -1;
   }
-  if (DeviceOf(status) != baseDevice || IsMountRoot(status)) {
+  if (!place.Holds(status) || IsMountRoot(status)) {
     ::close(fd);
     errno = EXDEV;
     return -1;
@@ -57,14 +65,22 @@ int OpenNameChecked(int base, const char* name, int flags, std::uint64_t baseDev
   return fd;
 }
 
-// The device of the open directory fd; false with errno set when statx fails.
-bool DeviceOfOpen(int fd, std::uint64_t& device) {
+// Where the open directory fd is; false with errno set when statx fails.
+bool PlaceOfOpen(int fd, Place& place) {
   struct statx status;
-  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE, &status) != 0) {
+  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE | STATX_MNT_ID,
+                          &status) != 0) {
     return false;
   }
-  device = DeviceOf(status);
+  place = Place{MountOf(status), DeviceOf(status)};
   return true;
+}
+
+// A directory its listing could not look at is refused without an open;
+// ErrorFromOpeningBelow answers the listing's own error for it.
+int Refuse() {
+  errno = EACCES;
+  return -1;
 }
 
 // fd when it is the directory listed; otherwise -1, fd closed and errno set.
@@ -79,8 +95,8 @@ int CheckListed(int fd, const ListedDirectory& listed) {
 // Opens path (length characters) relative to start without openat2, one name
 // at a time; names but the last are opened O_PATH, each checked for its device.
 int OpenNameByName(int start, const char* path, std::size_t length, int flags) {
-  std::uint64_t device = 0;
-  if (!DeviceOfOpen(start, device)) return -1;
+  Place place;
+  if (!PlaceOfOpen(start, place)) return -1;
   char name[kMaxNameLength + 1];
   int base = start;
   std::size_t at = 0;
@@ -100,7 +116,7 @@ int OpenNameByName(int start, const char* path, std::size_t length, int flags) {
     } else {
       std::memcpy(name, path + at, end - at);
       name[end - at] = '\0';
-      fd = OpenNameChecked(base, name, last ? flags : O_PATH | O_DIRECTORY, device);
+      fd = OpenNameChecked(base, name, last ? flags : O_PATH | O_DIRECTORY, place);
     }
     const int error = errno;
     if (base != start) ::close(base);
@@ -160,22 +176,42 @@ int OpenByPieces(int base, const char* path, std::size_t length, int flags,
 
 }  // namespace
 
-int OpenListedDirectory(int parentFd, const char* name, const ListedDirectory& listed, int flags) {
-  int fd = -1;
-  if (!noOpenat2.load(std::memory_order_relaxed)) {
-    fd = OpenPiece(parentFd, name, flags);
-    if (fd >= 0 || errno != ENOSYS) return CheckListed(fd, listed);
+std::int64_t Now() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * std::int64_t{1000000000} + now.tv_nsec;
+}
+
+bool HasOpenat2() {
+  // 0: not asked yet; 1: there; 2: missing or refused. Any thread may ask
+  // first: each gets the same answer.
+  static std::atomic<int> known{0};
+  int answer = known.load(std::memory_order_relaxed);
+  if (answer == 0) {
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = O_PATH | O_CLOEXEC;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, "/", &how, sizeof how);
+    answer = fd >= 0 || (errno != ENOSYS && errno != EPERM) ? 1 : 2;
+    if (fd >= 0) ::close(static_cast<int>(fd));
+    known.store(answer, std::memory_order_relaxed);
   }
-  return CheckListed(OpenNameByName(parentFd, name, std::strlen(name), flags), listed);
+  return answer == 1;
+}
+
+int OpenListedDirectory(int parentFd, const char* name, const ListedDirectory& listed, int flags) {
+  if (listed.refusal != 0) return Refuse();
+  const int fd = HasOpenat2() ? OpenPiece(parentFd, name, flags)
+                              : OpenNameByName(parentFd, name, std::strlen(name), flags);
+  return CheckListed(fd, listed);
 }
 
 int OpenBelow(int startFd, const char* path, std::size_t length, const ListedDirectory& listed,
               int flags) {
-  if (!noOpenat2.load(std::memory_order_relaxed)) {
-    const int fd = OpenByPieces(startFd, path, length, flags, OpenPiece);
-    if (fd >= 0 || errno != ENOSYS) return CheckListed(fd, listed);
-  }
-  return CheckListed(OpenNameByName(startFd, path, length, flags), listed);
+  if (listed.refusal != 0) return Refuse();
+  const int fd = HasOpenat2() ? OpenByPieces(startFd, path, length, flags, OpenPiece)
+                              : OpenNameByName(startFd, path, length, flags);
+  return CheckListed(fd, listed);
 }
 
 int OpenAsGiven(const char* path, std::size_t length) {
@@ -213,6 +249,7 @@ bool ChangedSinceListing(int error) {
 }
 
 DWORD ErrorFromOpeningBelow(int error, const ListedDirectory& listed) {
+  if (listed.refusal != 0) return listed.refusal;
   if (error == ENOTDIR && listed.inode == 0) return ERROR_DIRECTORY;
   return ChangedSinceListing(error) ? ERROR_FILE_INVALID : ErrorFromOpening(error);
 }

@@ -16,7 +16,25 @@
 struct ListedDirectory {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;  // 0: not known, so not checked
+  // The error the listing met looking at it (ERROR_ACCESS_DENIED, say); it
+  // is then refused with that error and never opened. 0: none.
+  DWORD refusal = 0;
 };
+
+// Whether this kernel lets the process call openat2: asked once, by a call
+// that cannot fail where it can. Kernels before 5.6 lack it (ENOSYS), and
+// container profiles that predate it refuse it (EPERM); then each directory
+// is opened a name at a time and checked as openat2 would have refused it.
+bool HasOpenat2();
+
+// How long the walk trusts that a directory it made sure of is still where
+// its listing put it, below the start: a walk held up (by a slow reader of
+// its output, say) makes sure again, rather than go on in a directory moved
+// out of the tree meanwhile.
+inline constexpr std::int64_t kFreshNanoseconds = 10'000'000;
+
+// The monotonic clock, in nanoseconds.
+std::int64_t Now();
 
 // Opens name, an entry of the open directory parentFd, with flags (which
 // must include O_DIRECTORY). Answers -1 with errno set when it cannot; see
@@ -45,6 +63,16 @@ bool IsListed(int fd, const ListedDirectory& listed);
 // names it, and where it names another or none, one statx asks (a file
 // system whose "." numbers differ from statx's pays that). False with errno
 // set when it is not.
+//
+// The inode alone is enough only for a directory opened by its one name
+// relative to its parent, which openat2 keeps on the parent's mount: in its
+// place there can then only be a directory renamed in from the parent's own
+// file system (the same device), or the root of another subvolume, whose
+// inode number is that file system's fixed root number, which no other
+// directory on the parent's device carries. A directory opened by a path of
+// several names (from the walk's start) may have been reached through a
+// subvolume put on the way, with an inode of the same number on another
+// device: it is checked with IsListed, device and inode.
 bool FirstBatchIsOf(const ListedDirectory& listed, int fd, const char* batch, std::size_t length);
 
 // Whether the errno of a failed open below the start says that the entry is
