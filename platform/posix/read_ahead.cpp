@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -22,12 +23,6 @@
 namespace read_ahead {
 
 namespace {
-
-// A listing read ahead longer than this before the walk reaches its directory
-// is checked against the directory as it is then, so that a walk held up (by
-// a slow reader of its output, say) does not report a directory as it was
-// long before: one statx, and a directory changed since is read again.
-constexpr std::int64_t kFreshNanoseconds = 10'000'000;
 
 // Made by the first call and never destroyed: a worker still in a system
 // call when the process exits (StopWorkers leaves it there) takes the lock
@@ -64,10 +59,6 @@ void GrowIfReadingFromDisk(SharedState& shared, std::unique_lock<Mutex>& guard) 
 // be listed would be, only to look at it.
 bool StillTheSame(const char* path, std::size_t length, const ListedDirectory& listed,
                   std::int64_t changed) {
-  // Resolving a path costs a step a name: past what one call takes, a deep
-  // tree would pay for each level what all the levels above cost. Such a
-  // listing is served as it was read, from the directory the listing named.
-  if (length >= PATH_MAX) return true;
   const int fd = OpenBelowStart(path, length, listed, O_PATH | O_DIRECTORY);
   if (fd < 0) return false;
   struct statx status;
@@ -78,17 +69,46 @@ bool StillTheSame(const char* path, std::size_t length, const ListedDirectory& l
   return same;
 }
 
+// Whether the directory at the first length characters of path is still the
+// one listed, where its listing put it below the start.
+bool StillAt(const char* path, std::size_t length, const ListedDirectory& listed) {
+  const int fd = OpenBelowStart(path, length, listed, O_PATH | O_DIRECTORY);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+// Whether node's parent is still where its listing put it, below the start:
+// made sure again by its path (the leading part of directory) once half the
+// freshness window has gone since the walk last knew, so that workers go on
+// opening its other subdirectories ahead from its descriptor, and a parent
+// moved out of the tree is searched no further from it.
+bool ParentInPlace(Node* node, const char* directory, std::unique_lock<Mutex>& guard) {
+  Node* parent = node->parent;
+  const std::int64_t now = Now();
+  if (now - parent->placedAt <= kFreshNanoseconds / 2) return true;
+  const ListedDirectory listed = parent->Listed();
+  const std::size_t parentLength = parent->pathLength;
+  guard.unlock();
+  const bool inPlace = parentLength > 0 && StillAt(directory, parentLength, listed);
+  guard.lock();
+  if (inPlace && parent->placedAt < now) parent->placedAt = now;
+  return inPlace;
+}
+
 // Opens on the walk's thread a directory no worker opened: relative to its
 // parent's descriptor while it still counts in the parent (which keeps that
-// descriptor open for it), else below the walk's start; checked against the
-// listing either way. Short of descriptors, it first lets go of everything
-// read ahead, as the walk on one thread holds nothing ahead, and waits until
-// no task holds a descriptor.
+// descriptor open for it) and the parent is in place, else below the walk's
+// start; checked against the listing either way. Short of descriptors, it first lets go of
+// everything read ahead, as the walk on one thread holds nothing ahead, and waits until no task
+// holds a descriptor.
 void OpenInLine(SharedState& shared, Node* node, const char* directory, std::size_t length,
                 std::unique_lock<Mutex>& guard, Deferred& deferred) {
   ForetoldTree& tree = shared.tree;
   node->state = State::kBusy;
-  const int parentFd = node->countedByParent ? node->parent->fd : -1;
+  const bool fromParent = node->countedByParent && node->parent->fd >= 0 &&
+                          Now() - node->parent->placedAt <= kFreshNanoseconds;
+  const int parentFd = fromParent ? node->parent->fd : -1;
   const ListedDirectory listed = node->Listed();
   guard.unlock();
   deferred.Run();
@@ -96,7 +116,9 @@ void OpenInLine(SharedState& shared, Node* node, const char* directory, std::siz
   int fd = parentFd >= 0 ? OpenListedDirectory(parentFd, node->Name(), listed, kListFlags)
                          : OpenBelowStart(directory, length, listed, kListFlags);
   int openError = errno;
+  const std::int64_t openedAt = Now();
   guard.lock();
+  node->placedAt = parentFd >= 0 ? std::min(node->parent->placedAt, openedAt) : openedAt;
   if (fd < 0 && (openError == EMFILE || openError == ENFILE) &&
       (tree.heldDescriptors > 0 || shared.pool.AnyTaskRunning())) {
     // Opened from the start from now on: the parent's descriptor may go too.
@@ -109,6 +131,7 @@ void OpenInLine(SharedState& shared, Node* node, const char* directory, std::siz
     fd = OpenBelowStart(directory, length, listed, kListFlags);
     openError = errno;
     guard.lock();
+    node->placedAt = Now();
     if (shared.pool.Resume()) WakeWorkers(shared);
   }
   tree.StopCountingInParent(node, deferred);
@@ -166,20 +189,35 @@ void ServeForetold(SharedState& shared, Node* node, const char* directory, std::
     system_calls::Reach(system_calls::Point::kWaitingForWorker, node->Name());
     WaitForWalk(shared, node, guard);
   }
-  if (node->openedAt != 0 && Now() - node->openedAt > kFreshNanoseconds) {
+  // A parent moved out of the tree: node is looked for where it was, by its
+  // path, whatever was read of it from the parent's descriptor.
+  const bool parentInPlace = ParentInPlace(node, directory, guard);
+  const std::int64_t placedAt = parentInPlace ? node->placedAt : 0;
+  if (node->openedAt != 0 && Now() - placedAt > kFreshNanoseconds) {
     const std::int64_t changed = node->changed;
     const ListedDirectory listed = node->Listed();
     guard.unlock();
     system_calls::Reach(system_calls::Point::kCheckingFreshness, node->Name());
-    const bool same = StillTheSame(directory, length, listed, changed);
+    const bool same = parentInPlace && StillTheSame(directory, length, listed, changed);
+    const std::int64_t checkedAt = Now();
     guard.lock();
-    if (!same) {
+    if (same) {
+      node->placedAt = checkedAt;
+    } else {
       // Read again as it is now, if it is still the directory listed: its
       // siblings stay foretold, so that each is still checked against the
-      // listing that named it.
+      // listing that named it. Its descriptor goes only once no worker is
+      // opening a subdirectory relative to it.
       while (node->state == State::kBusy) WaitForWalk(shared, node, guard);
+      while (node->openingChildren > 0) {
+        system_calls::Reach(system_calls::Point::kWaitingForWorker, node->Name());
+        WaitForWalk(shared, node, guard);
+      }
       tree.ForgetWhatWasRead(node, deferred);
     }
+  }
+  if (!parentInPlace && node->countedByParent) {
+    tree.StopCountingInParent(node, deferred);  // opened by its path from now on
   }
   if (!node->IsStarted()) {
     ++node->references;
@@ -187,6 +225,50 @@ void ServeForetold(SharedState& shared, Node* node, const char* directory, std::
     tree.Release(node, deferred);  // cannot be the last: the search holds it
   }
   tree.LetGoOfParentIfDone(node, deferred);
+}
+
+// Hands out the next entry of the cursor's directory, which the walk's own
+// thread reads in line (walkReadsInLine): a batch at a time into the
+// search's own room, each entry described as it is handed out, as the walk
+// on one thread reads, so that nothing is allocated. Answers false at the
+// end of the listing or at the error that cut it short, once the directory
+// is ended with it; the caller then ends the search as any other.
+bool NextInLine(SharedState& shared, Cursor& cursor, WIN32_FIND_DATAA& record) {
+  Node* node = cursor.node;
+  const NameFilter& filter = node->pattern->filter;
+  // The directory is kBusy, the walk's alone: nobody else reads or changes
+  // what is read here without the lock.
+  for (;;) {
+    const struct dirent64* entry = cursor.inLine.Next();
+    DWORD ending = 0;
+    if (entry == nullptr) {
+      ListedDirectory unchecked = node->unchecked ? node->Listed() : ListedDirectory();
+      const ssize_t length = ReadBatch(node->fd, cursor.scratch, unchecked);
+      node->unchecked = unchecked.inode != 0;
+      if (length > 0) {
+        cursor.inLine = BatchEntries(cursor.scratch, static_cast<std::size_t>(length));
+        continue;
+      }
+      ending = length == 0 ? ERROR_NO_MORE_FILES : ErrorFromReading(errno);
+    } else if (filter.Takes(*entry) && !cursor.heldDots.Hold(entry->d_name)) {
+      std::memcpy(record.cFileName, entry->d_name, kMaxNameLength + 1);
+      record.cAlternateFileName[0] = '\0';
+      struct statx status;
+      const Look look = LookAt(node->fd, entry->d_name, entry->d_type, record, status, ending);
+      if (look == Look::kLeftOut) continue;
+      if (look == Look::kDescribed) {
+        if (node->asksStorage > 0) AskAbout(node->fd, entry->d_name, status, record);
+        return true;
+      }
+    } else {
+      continue;
+    }
+    Deferred deferred;
+    const std::lock_guard<Mutex> guard(shared.lock);
+    cursor.inLine = BatchEntries();
+    EndNode(shared, node, ending, deferred);
+    return false;
+  }
 }
 
 // The batch the cursor has handed out is freed once the lock is left.
@@ -210,7 +292,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   Deferred deferred;
   std::unique_lock<Mutex> guard(shared.lock);
   GrowIfReadingFromDisk(shared, guard);
-  StartWorkers(shared);
+  StartWorkers(shared, guard);
   const bool engaging = !tree.engaged;
   if (Node* node = tree.TakeForetold(directory, length, pattern, patternLength)) {
     ServeForetold(shared, node, directory, length, guard, deferred);
@@ -245,6 +327,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   node->fd = fd;
   node->state = State::kOpen;
   node->references = 1;  // the search's
+  node->placedAt = IsBelowStart(directory, length) ? Now() : INT64_MAX;
   guard.lock();
   tree.StartSearchAt(node, directory, length);
   cursor.node = node;
@@ -272,7 +355,6 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
         if (entry.look != Look::kDescribed) continue;
         const char* name = cursor.batch->NameOf(entry);
         if (cursor.heldDots.Hold(name)) continue;
-        stored_compression::Count(entry.stored);
         FillRecord(entry, name, record);
         return true;
       }
@@ -291,10 +373,18 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
       error = ERROR_NO_MORE_FILES;
       return false;
     }
+    Node* node = cursor.node;
+    if (node->walkReadsInLine && node->state != State::kEnded) {
+      if (cursor.batch != nullptr) {
+        Deferred deferred;
+        const std::lock_guard<Mutex> guard(shared.lock);
+        LetGoOfBatch(shared, cursor, deferred);
+      }
+      if (NextInLine(shared, cursor, record)) return true;
+    }
     Deferred deferred;
     std::unique_lock<Mutex> guard(shared.lock);
     if (cursor.batch != nullptr) LetGoOfBatch(shared, cursor, deferred);
-    Node* node = cursor.node;
     // Begin handed out the directory opened or ended; from then on whoever
     // reads it (kBusy) moves it on and wakes this thread, whatever it leaves
     // it in, and an open one nobody reads (kOpen) is read here.

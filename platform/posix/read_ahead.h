@@ -37,6 +37,9 @@ struct Cursor {
   // Room for one batch (kBatchSize), aligned for its entries, in which the
   // search's thread reads when it reads for itself. Not owned.
   char* scratch = nullptr;
+  // The entries of the batch read into scratch not handed out yet, while the
+  // walk's thread reads the listing in line (short of memory).
+  BatchEntries inLine;
 };
 
 // Whether listings come through the read-ahead: the walk may use more than

@@ -9,6 +9,7 @@
 #include "platform/posix/chunk_queue.h"
 #include "platform/posix/disk_probe.h"
 #include "platform/posix/foretold_tree.h"
+#include "platform/posix/open_below.h"
 #include "platform/posix/worker_pool.h"
 
 namespace read_ahead {
@@ -26,11 +27,5 @@ struct SharedState {
   unsigned diskThreads = 1;
   DiskProbe probe{ProcessBlockCounter()};
 };
-
-inline std::int64_t Now() {
-  struct timespec now;
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec * std::int64_t{1000000000} + now.tv_nsec;
-}
 
 }  // namespace read_ahead

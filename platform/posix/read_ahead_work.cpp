@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/posix/batch_reader.h"
@@ -36,12 +37,17 @@ bool MayReadOn(const SharedState& shared, const Node& node, bool onWalk) {
   return node.batchCount < ahead && shared.tree.heldBytes < ForetoldTree::kWindowBytes;
 }
 
-bool MayOpenAhead(const SharedState& shared, const Node& node) {
+// A directory is opened ahead relative to its parent's descriptor only while
+// the walk knows the parent to be in place; past half the freshness window it
+// is left to the walk, which makes sure of the parent first, so that what is
+// opened ahead is still fresh when the walk takes it.
+bool MayOpenAhead(const SharedState& shared, const Node& node, std::int64_t now) {
   const ForetoldTree& tree = shared.tree;
   return node.state == State::kUnstarted && tree.engaged && node.parent->fd >= 0 &&
          tree.heldDescriptors < tree.descriptorBudget &&
          tree.startedAhead < ForetoldTree::kWindowDirectories &&
-         tree.heldBytes < ForetoldTree::kWindowBytes;
+         tree.heldBytes < ForetoldTree::kWindowBytes &&
+         now - node.parent->placedAt <= kFreshNanoseconds / 2;
 }
 
 Work ReadWork(Node* node) {
@@ -69,13 +75,15 @@ Work PickWork(SharedState& shared) {
     if (MayReadOn(shared, *node, false)) return ReadWork(node);
   }
   std::size_t position = 0;
+  const std::int64_t now = Now();
   for (Node* node = shared.tree.Head(); node != nullptr; node = node->next) {
     if (node->isMarker) continue;
     if (++position > ForetoldTree::kWindowDirectories) break;
     if (MayReadOn(shared, *node, false)) return ReadWork(node);
-    if (MayOpenAhead(shared, *node)) {
+    if (MayOpenAhead(shared, *node, now)) {
       ++shared.tree.startedAhead;
       ++shared.tree.heldDescriptors;  // taken now, given back if the open fails
+      ++node->parent->openingChildren;
       return ReadWork(node);
     }
   }
@@ -146,13 +154,15 @@ bool OpenAhead(SharedState& shared, Node* node, std::unique_lock<Mutex>& guard,
   ForetoldTree& tree = shared.tree;
   const int parentFd = node->parent->fd;
   guard.unlock();
-  system_calls::Reach(system_calls::Point::kOpeningAhead, node->Name());
+  system_calls::Reach(system_calls::Point::kOpeningAhead, node->Name(), parentFd);
   const bool checkLater = CheckedByFirstBatch(*node);
   const int fd = OpenListedDirectory(parentFd, node->Name(),
                                      checkLater ? ListedDirectory() : node->Listed(), kListFlags);
   const int openError = errno;
-  system_calls::Reach(system_calls::Point::kOpenedAhead, node->Name());
+  system_calls::Reach(system_calls::Point::kOpenedAhead, node->Name(), fd >= 0 ? 0 : openError);
   guard.lock();
+  // The parent's descriptor may be let go of again.
+  if (--node->parent->openingChildren == 0) NotifyWalk(shared, node->parent);
   if (fd < 0) {
     --tree.heldDescriptors;
     if (LeftToTheWalk(openError)) {
@@ -173,6 +183,8 @@ bool OpenAhead(SharedState& shared, Node* node, std::unique_lock<Mutex>& guard,
   node->fd = fd;
   node->unchecked = checkLater;
   node->openedAt = Now();
+  // In place as long as its parent is, the start's own children from their opening on.
+  node->placedAt = std::min(node->parent->placedAt, node->openedAt);
   if (node->foretold || (node->searched && !node->detached)) {
     tree.PlaceMarker(node, node->foretold ? node->next : tree.Head());
   }
@@ -228,17 +240,31 @@ void ReadBatches(SharedState& shared, Node* node, bool onWalk, bool oneBatch,
     // The walk's own thread short of a descriptor to ask about a file lets
     // go of everything read ahead, waits until no other thread holds one,
     // and reads the batch again, once: the walk on one thread holds nothing
-    // ahead, and would have found the descriptor.
+    // ahead, and would have found the descriptor. Without the memory for a
+    // batch, it lets go of everything read ahead and reads on in line, an
+    // entry at a time into the search's own room, as the walk on one thread
+    // does, which needs none. (The kernel short of memory for a call ends the
+    // walk on its own thread as it ends the walk on one thread.)
     const bool readAgain =
         onWalk ? shortOfDescriptors && !paused : shortOfMemory || shortOfDescriptors;
-    const bool rewound =
-        readAgain && ::lseek(fd, node->resumeOffset, SEEK_SET) == node->resumeOffset;
+    const bool readInLine = onWalk && length > 0 && batch == nullptr;
+    const bool rewound = (readAgain || readInLine) &&
+                         ::lseek(fd, node->resumeOffset, SEEK_SET) == node->resumeOffset;
     if (rewound && batch != nullptr) {
       Deferred freed;
       ForetoldTree::FreeChildren(children, freed);
       freed.FreeBatches(batch);
     }
     guard.lock();
+    if (rewound && readInLine) {
+      // Its subdirectories are no longer foretold from its batches: each is
+      // opened when the walk asks for it. Left kBusy: the walk's alone.
+      tree.DropPredictions(deferred);
+      node->walkReadsInLine = true;
+      node->predicts = false;
+      tree.DropMarker(node, deferred);
+      return;
+    }
     if (rewound && onWalk) {
       tree.DropPredictions(deferred);
       shared.pool.TaskEnds();  // its own task must not keep the pause waiting
@@ -357,9 +383,15 @@ void RunWork(SharedState& shared, const Work& work, bool onWalk, std::unique_loc
   shared.pool.TaskEnds();
 }
 
-void StartWorkers(SharedState& shared) {
+void StartWorkers(SharedState& shared, std::unique_lock<Mutex>& guard) {
+  const unsigned missing = shared.pool.Missing(shared.threads);
+  if (missing == 0) return;
+  guard.unlock();
+  const unsigned made = shared.pool.Start(missing, WorkerMain, &shared);
+  guard.lock();
+  shared.pool.Started(made);
   // The walk goes on with the threads it has.
-  shared.threads = shared.pool.GrowTo(shared.threads, WorkerMain, &shared);
+  shared.threads = shared.pool.Workers() + 1;
 }
 
 // At exit the workers finish the call they are in and leave, and are

@@ -43,8 +43,9 @@ Work PickOwnWork(SharedState& shared, Node* node);
 void RunWork(SharedState& shared, const Work& work, bool onWalk, std::unique_lock<Mutex>& guard,
              char* scratch);
 
-// Starts workers until shared.threads run, the walk's own included.
-void StartWorkers(SharedState& shared);
+// Starts workers until shared.threads run, the walk's own included; the
+// lock is let go of while threads are made.
+void StartWorkers(SharedState& shared, std::unique_lock<Mutex>& guard);
 // At exit. Without the lock.
 void StopWorkers(SharedState& shared);
 

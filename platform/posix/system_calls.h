@@ -72,8 +72,15 @@ enum class Point : unsigned {
   kReading,            // a thread is about to read a batch of one, having let go of what it
                        // gave up before (a parent's descriptor, say)
   kCheckingFreshness,  // the walk's thread is about to check a listing read long ago
+  kAskingHowStored,    // a thread is about to look for a file to ask how it is stored (name: the
+                       // file's)
+  kAskedFor,           // the walk's thread is about to serve a search the engine asked for
+                       // (name: its specification, as asked: the directory and the pattern)
 };
-using PointHook = void (*)(Point point, const char* name);
+// detail: what a point has to say beyond the name, where it says it (the
+// parent's descriptor at kOpeningAhead, the open's errno at kOpenedAhead, 0
+// when it opened); 0 elsewhere.
+using PointHook = void (*)(Point point, const char* name, long detail);
 
 // Installs hook for every thread; null removes it. The tool never installs one.
 void SetPointHook(PointHook hook);
@@ -86,9 +93,9 @@ inline bool HookInstalled() noexcept {
   return internal::pointHook.load(std::memory_order_relaxed) != nullptr;
 }
 
-[[gnu::always_inline]] inline void Reach(Point point, const char* name) noexcept {
+[[gnu::always_inline]] inline void Reach(Point point, const char* name, long detail = 0) noexcept {
   if (const PointHook hook = internal::pointHook.load(std::memory_order_acquire)) [[unlikely]] {
-    hook(point, name);
+    hook(point, name, detail);
   }
 }
 

@@ -4,22 +4,28 @@
 
 #include "platform/posix/directory_entries.h"
 
-unsigned WorkerPool::GrowTo(unsigned threads, Main main, void* argument) {
+unsigned WorkerPool::Missing(unsigned threads) const {
+  if (threads > kMaxWalkThreads) threads = kMaxWalkThreads;
+  return started + 1 < threads ? threads - started - 1 : 0;
+}
+
+unsigned WorkerPool::Start(unsigned count, Main main, void* argument) {
   // A worker's frames are few, besides its batch: its stack must not depend
   // on the stack limit the process started with, and a small one leaves the
   // address space to the walk when it is limited.
   constexpr std::size_t kWorkerStack = kBatchSize + 128 * 1024;
-  if (threads > kMaxWalkThreads) threads = kMaxWalkThreads;
-  while (started + 1 < threads) {
+  unsigned made = 0;
+  // Slots past the started ones are read by nobody until Started counts them.
+  while (made < count && started + made + 1 < kMaxWalkThreads) {
     pthread_attr_t attributes;
-    const bool made = ::pthread_attr_init(&attributes) == 0 &&
-                      ::pthread_attr_setstacksize(&attributes, kWorkerStack) == 0 &&
-                      ::pthread_create(&workers[started], &attributes, main, argument) == 0;
+    const bool ok = ::pthread_attr_init(&attributes) == 0 &&
+                    ::pthread_attr_setstacksize(&attributes, kWorkerStack) == 0 &&
+                    ::pthread_create(&workers[started + made], &attributes, main, argument) == 0;
     ::pthread_attr_destroy(&attributes);
-    if (!made) break;
-    ++started;
+    if (!ok) break;
+    ++made;
   }
-  return started + 1;
+  return made;
 }
 
 void WorkerPool::Pause(std::unique_lock<Mutex>& guard) {

@@ -64,10 +64,15 @@ class WorkerPool {
   Condition idle;      // workers with nothing to do
   Condition progress;  // a thread waiting for chunks to be done, or for every task to end
 
-  // Starts workers running main(argument) until threads run, the caller's
-  // own included, at most kMaxWalkThreads. Answers how many run: fewer when
-  // the system refuses more, and the walk goes on with those.
-  unsigned GrowTo(unsigned threads, Main main, void* argument);
+  // Growing the pool to threads, the caller's own included (at most
+  // kMaxWalkThreads), takes three steps, so that no thread is made with the
+  // lock held: Missing, with the lock, says how many to start; Start,
+  // without it, starts them running main(argument) and answers how many the
+  // system allowed (the walk goes on with those); Started, with the lock
+  // again, counts them in. One thread grows the pool.
+  unsigned Missing(unsigned threads) const;
+  unsigned Start(unsigned count, Main main, void* argument);
+  void Started(unsigned count) { started += count; }
   unsigned Workers() const { return started; }
 
   // A task is whatever a thread does with the lock let go of; the pool

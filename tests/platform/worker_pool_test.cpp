@@ -78,16 +78,27 @@ class WorkerPoolTest : public ::testing::Test {
     while (board.events.size() == before) board.changed.Wait(guard);
   }
 
+  // Grows the pool as the walk does, the lock let go of while threads are
+  // made; answers the threads that run, the caller's included.
+  unsigned GrowTo(std::unique_lock<Mutex>& guard, unsigned threads) {
+    const unsigned missing = board.pool.Missing(threads);
+    guard.unlock();
+    const unsigned made = board.pool.Start(missing, Work, &board);
+    guard.lock();
+    board.pool.Started(made);
+    return board.pool.Workers() + 1;
+  }
+
   Board board;
 };
 
 TEST_F(WorkerPoolTest, GrowsToTheThreadsAskedForTheCallersIncluded) {
   std::unique_lock<Mutex> guard(board.lock);
-  EXPECT_EQ(board.pool.GrowTo(1, Work, &board), 1u);
+  EXPECT_EQ(GrowTo(guard, 1), 1u);
   EXPECT_EQ(board.pool.Workers(), 0u);
-  EXPECT_EQ(board.pool.GrowTo(3, Work, &board), 3u);
-  EXPECT_EQ(board.pool.GrowTo(2, Work, &board), 3u) << "never fewer";
-  EXPECT_EQ(board.pool.GrowTo(kMaxWalkThreads + 5, Work, &board), kMaxWalkThreads);
+  EXPECT_EQ(GrowTo(guard, 3), 3u);
+  EXPECT_EQ(GrowTo(guard, 2), 3u) << "never fewer";
+  EXPECT_EQ(GrowTo(guard, kMaxWalkThreads + 5), kMaxWalkThreads);
   EXPECT_EQ(board.pool.Workers(), kMaxWalkThreads - 1);
 }
 
@@ -95,7 +106,7 @@ TEST_F(WorkerPoolTest, GrowsToTheThreadsAskedForTheCallersIncluded) {
 // pool says so; the last Resume says that workers may be woken.
 TEST_F(WorkerPoolTest, APauseWaitsForTheTaskRunning) {
   std::unique_lock<Mutex> guard(board.lock);
-  board.pool.GrowTo(2, Work, &board);
+  GrowTo(guard, 2);
   BeginTask(guard);
   bool pausedYet = false;
   std::thread pauser([&] {
@@ -129,7 +140,7 @@ TEST_F(WorkerPoolTest, APauseWaitsForTheTaskRunning) {
 // the join gives up at its deadline rather than wait.
 TEST_F(WorkerPoolTest, StoppingDoesNotWaitForAWorkerStuckInACall) {
   std::unique_lock<Mutex> guard(board.lock);
-  board.pool.GrowTo(3, Work, &board);
+  GrowTo(guard, 3);
   BeginTask(guard);
   const unsigned workers = board.pool.Stop();
   board.handed.NotifyAll();

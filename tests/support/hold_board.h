@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/system_calls.h"
@@ -25,6 +26,7 @@ class HoldBoard {
     Point point;
     std::string name;
     std::thread::id thread;
+    long detail;  // what the point says beyond the name (system_calls.h)
   };
 
   static constexpr auto kPatience = std::chrono::seconds(10);
@@ -64,6 +66,24 @@ class HoldBoard {
     std::unique_lock<std::mutex> guard(mutex);
     return changed.wait_for(guard, kPatience, [&] { return Reached(point, name); });
   }
+  // Which of the points (each with its name) was reached first, once one
+  // is; -1 when none was before the deadline.
+  int WaitForEither(const std::vector<std::pair<Point, std::string>>& points) {
+    std::unique_lock<std::mutex> guard(mutex);
+    int which = -1;
+    changed.wait_for(guard, kPatience, [&] {
+      for (const Passage& passage : passages) {
+        for (std::size_t i = 0; i < points.size(); ++i) {
+          if (passage.point == points[i].first && passage.name == points[i].second) {
+            which = static_cast<int>(i);
+            return true;
+          }
+        }
+      }
+      return false;
+    });
+    return which;
+  }
   void Release(Point point, const std::string& name) {
     const std::lock_guard<std::mutex> guard(mutex);
     for (Hold& hold : holds) {
@@ -91,12 +111,12 @@ class HoldBoard {
 
   HoldBoard() = default;
 
-  static void Hook(Point point, const char* name) { Get().Reach(point, name); }
+  static void Hook(Point point, const char* name, long detail) { Get().Reach(point, name, detail); }
 
-  void Reach(Point point, const char* name) {
+  void Reach(Point point, const char* name, long detail) {
     std::unique_lock<std::mutex> guard(mutex);
     if (!active) return;
-    passages.push_back({point, name, std::this_thread::get_id()});
+    passages.push_back({point, name, std::this_thread::get_id(), detail});
     changed.notify_all();
     for (std::size_t i = 0; i < holds.size(); ++i) {
       if (holds[i].point != point || holds[i].name != name || holds[i].taken) continue;
@@ -135,6 +155,9 @@ class Holds {
   void HoldAt(Point point, const std::string& name) { HoldBoard::Get().HoldAt(point, name); }
   bool WaitFor(Point point, const std::string& name) {
     return HoldBoard::Get().WaitFor(point, name);
+  }
+  int WaitForEither(const std::vector<std::pair<Point, std::string>>& points) {
+    return HoldBoard::Get().WaitForEither(points);
   }
   void Release(Point point, const std::string& name) { HoldBoard::Get().Release(point, name); }
   std::vector<HoldBoard::Passage> Passages() { return HoldBoard::Get().Passages(); }
