@@ -3,7 +3,7 @@
 // A file present throughout is listed exactly once, no line comes twice, the
 // count lies between the files present throughout and every file that
 // existed at some moment of the run, and only a churned directory removed
-// before its turn is reported as gone. Then one removal at a known point.
+// before its turn is reported as gone. Then one removal at a named point.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/output_lines.h"
+#include "tests/support/posix/held_run.h"
 #include "tests/support/remove_tree.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/tool_runner.h"
@@ -149,12 +150,11 @@ TEST(HostileChurnTest, AChangingTreeListsNothingTwiceAndKeepsTheCountInBounds) {
   EXPECT_GT(changedDuringRuns, kRuns / 2);
 }
 
-// Two directories; the one the walk takes first holds more listing than the
-// pipe and the first read take together, so the tool is still listing it
-// when the test, having read its first line, removes the other. That one is
-// reported as gone, and the rest comes out as from the tree without it.
+// Two directories; the walk is held as it is about to search the second,
+// whatever it read ahead of it before, and the second is removed meanwhile.
+// It is reported as gone, and the rest comes out as from the tree without it,
+// on one thread and on several.
 TEST(HostileChurnTest, ADirectoryRemovedBeforeItsTurnIsReportedAndTheWalkGoesOn) {
-  constexpr int kFiles = 3000;  // about 320 KB of listing
   TempTree tree;
   tree.AddDirectory("one");
   tree.AddDirectory("two");
@@ -168,28 +168,31 @@ TEST(HostileChurnTest, ADirectoryRemovedBeforeItsTurnIsReportedAndTheWalkGoesOn)
   ASSERT_EQ(order.size(), 2u);
   const std::string first = order[0];
   const std::string second = order[1];
-  for (int i = 0; i < kFiles; ++i) {
-    tree.AddFile(first + "/" + std::to_string(i) + std::string(100, 'f'));
+  for (int i = 0; i < 30; ++i) tree.AddFile(first + "/" + std::to_string(i));
+  for (const unsigned threads : {1u, 2u, 16u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    tree.AddFile(second + "/inner.txt");
+    bool held = false;
+    const ProcessResult run = RunHeld(
+        PACKHOUND_HELD_PATH, {"-su"}, tree.Root().string(), threads, "asked",
+        "./" + second + "/*.*",
+        [&] {
+          RemoveTree((tree / second).string());
+          // Whatever was read of it before the hold is past the freshness
+          // window when the walk goes on.
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        },
+        held);
+    ASSERT_TRUE(held) << run.out << run.err;
+    EXPECT_EQ(run.err, "Packhound: Cannot search ./" + second + ": no such directory.\n");
+    EXPECT_EQ(OutputLines(run.out).back(), "Found 30 uncompressed files in 30 items examined. ");
+    EXPECT_EQ(run.exitStatus, 30);
+
+    const ProcessResult without = RunTool(PACKHOUND_PATH, {"-su"}, tree.Root().string());
+    EXPECT_TRUE(run.out == without.out) << "the listing differs from the tree's without " << second;
+    EXPECT_EQ(without.err, "");
+    EXPECT_EQ(without.exitStatus, run.exitStatus);
   }
-  tree.AddFile(second + "/inner.txt");
-
-  bool removed = false;
-  ToolLaunch launch;
-  launch.watcher = [&](const std::string& out) {
-    if (removed || out.find("\n./" + first + "/") == std::string::npos) return;
-    RemoveTree((tree / second).string());
-    removed = true;
-  };
-  const ProcessResult run = RunTool(PACKHOUND_PATH, {"-su"}, tree.Root().string(), launch);
-  ASSERT_TRUE(removed) << run.out.substr(0, 300) << run.err;
-  EXPECT_EQ(run.err, "Packhound: Cannot search ./" + second + ": no such directory.\n");
-  EXPECT_EQ(OutputLines(run.out).back(), "Found 3000 uncompressed files in 3000 items examined. ");
-  EXPECT_EQ(run.exitStatus, 254);
-
-  const ProcessResult without = RunTool(PACKHOUND_PATH, {"-su"}, tree.Root().string());
-  EXPECT_TRUE(run.out == without.out) << "the listing differs from the tree's without " << second;
-  EXPECT_EQ(without.err, "");
-  EXPECT_EQ(without.exitStatus, run.exitStatus);
 }
 
 }  // namespace
