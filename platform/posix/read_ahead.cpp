@@ -80,9 +80,9 @@ bool StillAt(const char* path, std::size_t length, const ListedDirectory& listed
 
 // Whether node's parent is still where its listing put it, below the start:
 // made sure again by its path (the leading part of directory) once half the
-// freshness window has gone since the walk last knew, so that workers go on
-// opening its other subdirectories ahead from its descriptor, and a parent
-// moved out of the tree is searched no further from it.
+// freshness window has gone since the walk last knew, so that what workers
+// open ahead from its descriptor is known in place when the walk takes it,
+// and a parent moved out of the tree is searched no further from it.
 bool ParentInPlace(Node* node, const char* directory, std::unique_lock<Mutex>& guard) {
   Node* parent = node->parent;
   const std::int64_t now = Now();
@@ -374,14 +374,6 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
       return false;
     }
     Node* node = cursor.node;
-    if (node->walkReadsInLine && node->state != State::kEnded) {
-      if (cursor.batch != nullptr) {
-        Deferred deferred;
-        const std::lock_guard<Mutex> guard(shared.lock);
-        LetGoOfBatch(shared, cursor, deferred);
-      }
-      if (NextInLine(shared, cursor, record)) return true;
-    }
     Deferred deferred;
     std::unique_lock<Mutex> guard(shared.lock);
     if (cursor.batch != nullptr) LetGoOfBatch(shared, cursor, deferred);
@@ -393,6 +385,14 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {
         cursor.index = 0;
         WakeWorkersIfRoomy(shared);
         break;
+      }
+      if (node->walkReadsInLine && node->state != State::kEnded) {
+        // Every batch read before is handed out: the rest comes in line.
+        guard.unlock();
+        deferred.Run();
+        if (NextInLine(shared, cursor, record)) return true;
+        guard.lock();
+        continue;
       }
       if (node->state == State::kEnded) {
         error = node->endError;

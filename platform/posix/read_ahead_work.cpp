@@ -37,17 +37,12 @@ bool MayReadOn(const SharedState& shared, const Node& node, bool onWalk) {
   return node.batchCount < ahead && shared.tree.heldBytes < ForetoldTree::kWindowBytes;
 }
 
-// A directory is opened ahead relative to its parent's descriptor only while
-// the walk knows the parent to be in place; past half the freshness window it
-// is left to the walk, which makes sure of the parent first, so that what is
-// opened ahead is still fresh when the walk takes it.
-bool MayOpenAhead(const SharedState& shared, const Node& node, std::int64_t now) {
+bool MayOpenAhead(const SharedState& shared, const Node& node) {
   const ForetoldTree& tree = shared.tree;
   return node.state == State::kUnstarted && tree.engaged && node.parent->fd >= 0 &&
          tree.heldDescriptors < tree.descriptorBudget &&
          tree.startedAhead < ForetoldTree::kWindowDirectories &&
-         tree.heldBytes < ForetoldTree::kWindowBytes &&
-         now - node.parent->placedAt <= kFreshNanoseconds / 2;
+         tree.heldBytes < ForetoldTree::kWindowBytes;
 }
 
 Work ReadWork(Node* node) {
@@ -75,12 +70,11 @@ Work PickWork(SharedState& shared) {
     if (MayReadOn(shared, *node, false)) return ReadWork(node);
   }
   std::size_t position = 0;
-  const std::int64_t now = Now();
   for (Node* node = shared.tree.Head(); node != nullptr; node = node->next) {
     if (node->isMarker) continue;
     if (++position > ForetoldTree::kWindowDirectories) break;
     if (MayReadOn(shared, *node, false)) return ReadWork(node);
-    if (MayOpenAhead(shared, *node, now)) {
+    if (MayOpenAhead(shared, *node)) {
       ++shared.tree.startedAhead;
       ++shared.tree.heldDescriptors;  // taken now, given back if the open fails
       ++node->parent->openingChildren;

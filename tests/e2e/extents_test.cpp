@@ -6,10 +6,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,9 +20,11 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/output_lines.h"
+#include "tests/support/posix/held_run.h"
 #include "tests/support/posix/loop_file_system.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/tool_runner.h"
@@ -275,6 +279,77 @@ TEST_F(ExtentsTest, ShortOfDescriptorsEveryThreadCountJudgesAsOneThreadDoes) {
       EXPECT_EQ(many.err, one.err);
       EXPECT_EQ(many.exitStatus, one.exitStatus);
     }
+  }
+}
+
+// A file of elsewhere mounted over an entry of the tree is not the file the
+// listing named: it is never opened, nor the entry judged by the other
+// file's extents; the entry is judged by its attribute, and counted so.
+TEST_F(ExtentsTest, AFileMountedOverAnEntryIsNeverOpened) {
+  const LoopFileSystem btrfs("btrfs", "compress=zstd");
+  if (!btrfs.whyNot.empty()) GTEST_SKIP() << btrfs.whyNot;
+  const fs::path top = btrfs.mountPoint;
+  fs::create_directories(top / "tree");
+  fs::create_directories(top / "outside");
+  Write(top / "tree/victim", Incompressible(1 << 20, 7));
+  Write(top / "tree/compressible", Compressible(1 << 20));
+  Write(top / "outside/compressible", Compressible(1 << 20));
+  ::sync();
+  if (::mount((top / "outside/compressible").c_str(), (top / "tree/victim").c_str(), nullptr,
+              MS_BIND, nullptr) != 0) {
+    GTEST_SKIP() << "a file cannot be bind-mounted here";
+  }
+  struct Unmount {
+    fs::path point;
+    ~Unmount() { ::umount2(point.c_str(), MNT_DETACH); }
+  } unmount{top / "tree/victim"};
+  OpenWatch watch({top / "outside/compressible"});
+  for (const unsigned threads : {1u, 4u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    const ProcessResult run = Run(top / "tree", {"--extents"}, threads);
+    EXPECT_EQ(Listed(run), std::set<std::string>{"./compressible"});
+    EXPECT_EQ(run.err, "Packhound: 1 file could not be opened; its attribute alone was used.\n");
+  }
+  EXPECT_EQ(watch.Opened(), std::set<std::string>{}) << "the file mounted over it was opened";
+}
+
+// A FIFO put in place of a file between its listing and the query, while the
+// walk is held there, is never opened: a writer waiting for a reader of it
+// waits on.
+TEST_F(ExtentsTest, AFifoSwappedInBeforeTheQueryIsNeverOpened) {
+  const LoopFileSystem btrfs("btrfs", "compress=zstd");
+  if (!btrfs.whyNot.empty()) GTEST_SKIP() << btrfs.whyNot;
+  const fs::path top = btrfs.mountPoint;
+  for (const unsigned threads : {1u, 4u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    fs::remove(top / "victim");
+    Write(top / "victim", Compressible(1 << 20));
+    ::sync();
+    std::atomic<bool> released{false};
+    std::thread writer;
+    bool held = false;
+    const ProcessResult run = RunHeld(
+        PACKHOUND_HELD_PATH, {"--extents", "-nh", "-ns", "."}, top.string(), threads,
+        "asking-how-stored", "victim",
+        [&] {
+          fs::rename(top / "victim", top / "away");
+          ::mkfifo((top / "victim").c_str(), 0644);
+          writer = std::thread([&] {
+            const int fd = ::open((top / "victim").c_str(), O_WRONLY | O_CLOEXEC);
+            released = true;
+            if (fd >= 0) ::close(fd);
+          });
+        },
+        held);
+    ASSERT_TRUE(held) << run.err;
+    EXPECT_FALSE(released) << "the FIFO was opened";
+    // Lets the writer go, whatever happened.
+    const int reader = ::open((top / "victim").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    writer.join();
+    ::close(reader);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "Packhound: 1 file could not be opened; its attribute alone was used.\n");
+    fs::remove(top / "away");
   }
 }
 

@@ -273,6 +273,36 @@ TEST_F(LiveTreeTest, ADirectoryReplacedBeforeItsTurnIsReportedOnceAndNotSearched
   }
 }
 
+// x is moved out of the tree while the walk, held, is about to search its
+// subdirectory y, whatever was read or kept open of x and y before: y is
+// looked for where its listing put it and found gone, and nothing made in the
+// moved directories since is listed, on every number of threads.
+TEST(LiveTreeMoveTest, ADirectoryMovedOutOfTheTreeIsSearchedNoFurther) {
+  TempTree world;
+  world.AddDirectory("elsewhere");
+  for (const unsigned threads : kThreadCounts) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    RemoveTree((world / "elsewhere/x").string());
+    world.AddFile("tree/x/f");
+    world.AddFile("tree/x/y/g");
+    bool held = false;
+    const ProcessResult run = RunHeld(
+        PACKHOUND_HELD_PATH, {"-su", "-nh", "tree"}, world.Root().string(), threads, "asked",
+        "tree/x/y/*.*",
+        [&] {
+          fs::rename(world / "tree/x", world / "elsewhere/x");
+          world.AddFile("elsewhere/x/y/" + kMarker);
+          // Past the freshness window, whatever was read before the hold.
+          std::this_thread::sleep_for(milliseconds(20));
+        },
+        held);
+    ASSERT_TRUE(held) << run.err;
+    EXPECT_EQ(run.out, "tree/x/f\nFound 1 uncompressed files in 1 items examined. \n");
+    EXPECT_EQ(run.err, "Packhound: Cannot search tree/x/y: no such directory.\n");
+    EXPECT_EQ(run.exitStatus, 1);
+  }
+}
+
 // 40 directories of 5 subdirectories, a file in each, and two files on top.
 class LiveTreeScarcityTest : public testing::Test {
  protected:
@@ -290,10 +320,13 @@ class LiveTreeScarcityTest : public testing::Test {
   }
 
   ProcessResult Run(unsigned threads, const std::string& setup) const {
+    return Run(threads, setup, tree);
+  }
+  static ProcessResult Run(unsigned threads, const std::string& setup, const TempTree& over) {
     ToolLaunch launch;
     launch.launcher = Launcher(threads, setup);
     launch.deadlineSeconds = 30;
-    return RunTool(PACKHOUND_PATH, {"-su"}, tree.Root().string(), launch);
+    return RunTool(PACKHOUND_PATH, {"-su"}, over.Root().string(), launch);
   }
 
   static bool Same(const ProcessResult& run, const ProcessResult& expected) {
@@ -346,29 +379,50 @@ TEST_F(LiveTreeScarcityTest, FewFreeDescriptorsNeverHangAndMoreThreadsDoNoWorse)
 }
 
 // Every address-space limit from 4 MiB to 32 MiB at which the walk on one
-// thread gives the unconstrained output: 2 and 16 threads give it too.
+// thread gives the unconstrained output: 2 and 16 threads give it too. Over
+// the small tree, and over one of large listings, where the walk's own thread
+// once found no room for a batch while workers held batches read ahead.
 TEST_F(LiveTreeScarcityTest, AnAddressSpaceLimitTheOneThreadWalkMeetsSuitsEveryThreadCount) {
   if (std::getenv("PACKHOUND_TEST_WRAPPER") != nullptr) {
     GTEST_SKIP() << "a wrapper's address space is not the tool's";
   }
-  const auto within = [this](unsigned threads, int kib) {
-    return Run(threads, "ulimit -v " + std::to_string(kib) + "; ");
-  };
-  if (!Same(within(1, 64 * 1024), unconstrained)) {
-    GTEST_SKIP() << "the tool does not run in 64 MiB of address space (a sanitizer reserves more)";
-  }
-  int met = 0;
-  for (int kib = 4 * 1024; kib <= 32 * 1024; kib += 1024) {
-    if (!Same(within(1, kib), unconstrained)) continue;  // too little for the program itself
-    ++met;
-    for (const unsigned threads : {2u, 16u}) {
-      SCOPED_TRACE("ulimit -v " + std::to_string(kib) + ", " + std::to_string(threads) +
-                   " threads");
-      ExpectSame(within(threads, kib), unconstrained);
+  TempTree wide;
+  for (int directory = 0; directory < 16; ++directory) {
+    const std::string top = "d" + std::to_string(directory) + "/";
+    for (int below = 0; below < 3; ++below) wide.AddFile(top + "s" + std::to_string(below) + "/f");
+    for (int file = 0; file < 600; ++file) {
+      wide.AddFile(top + std::string(60, 'n') + std::to_string(file));
     }
   }
-  std::printf("the one-thread walk met %d of the 29 limits\n", met);
-  EXPECT_GT(met, 0) << "no limit below 32 MiB to compare at";
+  const struct {
+    const char* name;
+    const TempTree& tree;
+    int stepKib;
+    int mostKib;
+  } trees[] = {{"small", tree, 1024, 32 * 1024}, {"large listings", wide, 512, 16 * 1024}};
+  for (const auto& row : trees) {
+    SCOPED_TRACE(row.name);
+    const auto within = [&](unsigned threads, int kib) {
+      return Run(threads, "ulimit -v " + std::to_string(kib) + "; ", row.tree);
+    };
+    const ProcessResult whole = Run(1, "", row.tree);
+    if (!Same(within(1, 64 * 1024), whole)) {
+      GTEST_SKIP()
+          << "the tool does not run in 64 MiB of address space (a sanitizer reserves more)";
+    }
+    int met = 0;
+    for (int kib = 4 * 1024; kib <= row.mostKib; kib += row.stepKib) {
+      if (!Same(within(1, kib), whole)) continue;  // too little for the program itself
+      ++met;
+      for (const unsigned threads : {2u, 16u}) {
+        SCOPED_TRACE("ulimit -v " + std::to_string(kib) + ", " + std::to_string(threads) +
+                     " threads");
+        ExpectSame(within(threads, kib), whole);
+      }
+    }
+    std::printf("%s: the one-thread walk met %d of the limits\n", row.name, met);
+    EXPECT_GT(met, 0) << "no limit below 32 MiB to compare at";
+  }
 }
 
 // What the churner changes: the tree's directories, the leaves among them, and

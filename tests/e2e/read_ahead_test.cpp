@@ -185,12 +185,18 @@ class ReadAheadTest : public testing::Test {
     ::chmod(tree.Root().c_str(), 0755);
   }
 
-  ProcessResult Run(const std::vector<std::string>& arguments, unsigned threads) {
+  // refused: openat2 refused with that errno ("EPERM", "ENOSYS"), as under a
+  // container profile that predates it; "": not refused.
+  ProcessResult Run(const std::vector<std::string>& arguments, unsigned threads,
+                    const std::string& refused = "") {
     ToolLaunch launch;
     // As an ordinary user, for whom rights count.
     launch.launcher = AsNobody();
     launch.launcher.insert(launch.launcher.end(),
                            {"/usr/bin/env", "PACKHOUND_THREADS=" + std::to_string(threads)});
+    if (!refused.empty()) {
+      launch.launcher.insert(launch.launcher.end(), {seccompPath, refused, "openat2"});
+    }
     return RunTool(toolPath, arguments, tree.Root().string(), launch);
   }
 
@@ -199,6 +205,15 @@ class ReadAheadTest : public testing::Test {
   TempTree toolFolder;
   TempTree tree;
   std::string toolPath;
+  // A copy every user may run, as the tool's.
+  std::string seccompPath = CopyForAnyUser(PACKHOUND_SECCOMP_PATH);
+
+ private:
+  std::string CopyForAnyUser(const std::string& program) {
+    const fs::path copy = toolFolder.Root() / fs::path(program).filename();
+    fs::copy_file(program, copy);
+    return copy.string();
+  }
 };
 
 void ReadAheadTest::ExpectTheBytesOfOneThread(const SameBytesRow& row, const RandomTree& built) {
@@ -241,6 +256,38 @@ TEST_F(ReadAheadTest, EveryThreadCountGivesTheBytesOfTheWalkOnOneThread) {
     ::chmod(tree.Root().c_str(), 0755);
     const RandomTree built(tree.Root(), row.shape, row.seed);
     ExpectTheBytesOfOneThread(row, built);
+  }
+}
+
+// Where openat2 is refused (EPERM from a container profile that predates it,
+// ENOSYS from an old kernel), the walk opens each directory a name at a time
+// and gives the bytes of the walk with it, on one thread and on four.
+TEST_F(ReadAheadTest, WithoutOpenat2EveryShapeGivesTheBytesOfTheWalkWithIt) {
+  const struct {
+    const char* name;
+    Shape shape;
+  } shapes[] = {{"nested", Shape::kNested},
+                {"deep", Shape::kDeep},
+                {"links", Shape::kLinks},
+                {"rights", Shape::kRights},
+                {"mounts", Shape::kMounts}};
+  for (const auto& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    fs::remove_all(tree.Root());
+    fs::create_directory(tree.Root());
+    ::chmod(tree.Root().c_str(), 0755);
+    const RandomTree built(tree.Root(), shape.shape, 11);
+    const ProcessResult with = Run(kListing, 1);
+    ASSERT_GT(with.exitStatus, 0) << with.err;
+    for (const char* refused : {"EPERM", "ENOSYS"}) {
+      for (const unsigned threads : {1u, 4u}) {
+        SCOPED_TRACE(std::string(refused) + ", " + std::to_string(threads) + " threads");
+        const ProcessResult without = Run(kListing, threads, refused);
+        EXPECT_TRUE(without.out == with.out) << without.out.substr(0, 2000) << without.err;
+        EXPECT_EQ(without.err, with.err);
+        EXPECT_EQ(without.exitStatus, with.exitStatus);
+      }
+    }
   }
 }
 

@@ -321,6 +321,61 @@ TEST(LiveTreeRaceTest, ADirectoryReplacedBeforeTheFreshnessCheckIsRefused) {
   }
 }
 
+// A listing read ahead that changed since, read again as the walk reaches
+// it, lets go of its directory's descriptor only once no worker is opening a
+// subdirectory relative to it: the worker's open never lands on a
+// descriptor closed, or reused for another directory, meanwhile.
+TEST(LiveTreeRaceTest, ADescriptorIsLetGoOfOnlyOnceNoWorkerOpensBelowIt) {
+  if (!read_ahead::Enabled()) GTEST_SKIP() << "the walk runs on one thread";
+  read_ahead::Settle();
+  RaceTree tree;
+  std::future<Listing> later;  // joined after holds lets every thread go
+  Holds holds;
+  // Each of the three has a subdirectory of its own name, there before any
+  // is listed; workers wait to open them until the test knows which is b's.
+  for (const char* name : {"a", "b", "c"}) {
+    tree.AddDirectory(std::string("tree/mid/") + name + "/below_" + name);
+    holds.HoldAt(Point::kOpeningAhead, std::string("below_") + name);
+  }
+  ASSERT_EQ(tree.ListTop(), 0u);
+  const std::string b = tree.Second();
+  const std::string below = "below_" + b;
+  holds.HoldAt(Point::kOpeningInLine, b);
+  holds.Release(Point::kOpeningAhead, "below_" + tree.First());
+  holds.Release(Point::kOpeningAhead, "below_" + tree.Third());
+  ASSERT_EQ(List(tree.Spec(tree.First())).error, 0u);
+  // A worker is about to open b's subdirectory from b's descriptor.
+  ASSERT_TRUE(holds.WaitFor(Point::kOpeningAhead, below));
+  long parentFd = -1;
+  for (const HoldBoard::Passage& passage : holds.Passages()) {
+    if (passage.point == Point::kOpeningAhead && passage.name == below) parentFd = passage.detail;
+  }
+  struct stat listed;
+  ASSERT_EQ(::fstat(static_cast<int>(parentFd), &listed), 0)
+      << parentFd << " " << std::strerror(errno);
+  // b changes, and its listing is older than the walk trusts: read again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  tree.AddFile("tree/mid/" + b + "/new");
+  // The walk's own order: the first one's subdirectory, then b.
+  ASSERT_EQ(List(tree.Spec(tree.First() + "/below_" + tree.First())).error, 0u);
+  later = ListLater(tree.Spec(b));
+  ASSERT_NE(holds.WaitForEither({{Point::kOpeningInLine, b}, {Point::kWaitingForWorker, b}}), -1);
+  struct stat still;
+  EXPECT_EQ(::fstat(static_cast<int>(parentFd), &still), 0) << "closed under the worker";
+  EXPECT_EQ(still.st_ino, listed.st_ino) << "taken by another directory";
+  holds.Release(Point::kOpeningAhead, below);
+  holds.Release(Point::kOpeningInLine, b);
+  const Listing listing = Await(later);
+  std::vector<std::string> names = tree.NamesIn(b);
+  names.insert(names.end(), {below, "new"});
+  ExpectOutcome(listing, 0, names);
+  for (const HoldBoard::Passage& passage : holds.Passages()) {
+    if (passage.point == Point::kOpenedAhead && passage.name == below) {
+      EXPECT_NE(passage.detail, EBADF) << "opened relative to a closed descriptor";
+    }
+  }
+}
+
 // A worker stuck in a system call (a disk or server that never answers) does
 // not keep the process from exiting once the walk is done with it.
 TEST(LiveTreeRaceTest, ExitDoesNotWaitForAWorkerStuckInACall) {

@@ -3,6 +3,7 @@
 // (held_run.h lists the points): the first thread that reaches it stops the
 // whole process (SIGSTOP), so that a test changes the tree at a point of
 // the walk it knows, and lets the process go on with SIGCONT.
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -24,7 +25,10 @@ std::atomic<bool> held{false};
 
 void Hold(system_calls::Point point, const char* name, long) {
   if (point != heldPoint || std::strcmp(name, heldName) != 0 || held.exchange(true)) return;
-  ::kill(::getpid(), SIGSTOP);
+  // Sent to this thread, so that it is this thread the kernel stops before
+  // the call returns (the whole process with it): sent to the process, the
+  // stop may be taken by another thread, and this one run on a little.
+  ::pthread_kill(::pthread_self(), SIGSTOP);
 }
 
 }  // namespace

@@ -20,9 +20,12 @@ SilentFuseMount::SilentFuseMount(const std::filesystem::path& point, uid_t owner
     whyNot = "cannot open /dev/fuse: " + std::string(std::strerror(errno));
     return;
   }
-  const std::string options =
-      "fd=" + std::to_string(device) + ",rootmode=40000,user_id=" + std::to_string(owner) +
-      ",group_id=" + std::to_string(owner) + (allowOther ? ",allow_other" : "");
+  // A regular file is mounted on as a file system whose root is a file.
+  const char* rootMode = std::filesystem::is_regular_file(point) ? "100000" : "40000";
+  const std::string options = "fd=" + std::to_string(device) + ",rootmode=" + rootMode +
+                              ",user_id=" + std::to_string(owner) +
+                              ",group_id=" + std::to_string(owner) +
+                              (allowOther ? ",allow_other" : "");
   if (::mount("packhound-fuse", point.c_str(), "fuse", MS_NOSUID | MS_NODEV, options.c_str()) !=
       0) {
     whyNot = "FUSE mount refused: " + std::string(std::strerror(errno));

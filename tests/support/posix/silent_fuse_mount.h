@@ -17,8 +17,9 @@
 
 class SilentFuseMount {
  public:
-  // point is an existing empty directory; owner is the user the mount
-  // belongs to (its group the same number, as nobody's is).
+  // point is an existing empty directory, or a regular file (the mount's
+  // root is then a file); owner is the user the mount belongs to (its group
+  // the same number, as nobody's is).
   SilentFuseMount(const std::filesystem::path& point, uid_t owner, bool allowOther);
   // Aborts first, so that no thread stays blocked in it, then detaches.
   ~SilentFuseMount();
