@@ -83,16 +83,23 @@ bool StillAt(const char* path, std::size_t length, const ListedDirectory& listed
 // freshness window has gone since the walk last knew, so that what workers
 // open ahead from its descriptor is known in place when the walk takes it,
 // and a parent moved out of the tree is searched no further from it.
-bool ParentInPlace(Node* node, const char* directory, std::unique_lock<Mutex>& guard) {
+bool ParentInPlace(ForetoldTree& tree, Node* node, const char* directory, std::size_t length,
+                   std::unique_lock<Mutex>& guard, Deferred& deferred) {
+  // A parent let go of (every subdirectory of it opened or given up) is
+  // opened from no more: node's own placement then answers for it.
+  if (!node->holdsParent) return true;
   Node* parent = node->parent;
   const std::int64_t now = Now();
   if (now - parent->placedAt <= kFreshNanoseconds / 2) return true;
   const ListedDirectory listed = parent->Listed();
-  const std::size_t parentLength = parent->pathLength;
+  // node's path is its parent's, the separator and its name (IsPathOf).
+  const std::size_t parentLength = length - node->nameLength - 1;
+  ++parent->references;  // a worker may let node let go of it meanwhile
   guard.unlock();
-  const bool inPlace = parentLength > 0 && StillAt(directory, parentLength, listed);
+  const bool inPlace = StillAt(directory, parentLength, listed);
   guard.lock();
   if (inPlace && parent->placedAt < now) parent->placedAt = now;
+  tree.Release(parent, deferred);
   return inPlace;
 }
 
@@ -191,7 +198,7 @@ void ServeForetold(SharedState& shared, Node* node, const char* directory, std::
   }
   // A parent moved out of the tree: node is looked for where it was, by its
   // path, whatever was read of it from the parent's descriptor.
-  const bool parentInPlace = ParentInPlace(node, directory, guard);
+  const bool parentInPlace = ParentInPlace(tree, node, directory, length, guard, deferred);
   const std::int64_t placedAt = parentInPlace ? node->placedAt : 0;
   if (node->openedAt != 0 && Now() - placedAt > kFreshNanoseconds) {
     const std::int64_t changed = node->changed;

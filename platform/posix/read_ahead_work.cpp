@@ -172,13 +172,14 @@ bool OpenAhead(SharedState& shared, Node* node, std::unique_lock<Mutex>& guard,
     EndNode(shared, node, ErrorFromOpeningBelow(openError, node->Listed()), deferred);
     return false;
   }
+  node->openedAt = Now();
+  // In place as long as its parent is, the start's own children from their
+  // opening on; read while node still counts in its parent, which holds it.
+  node->placedAt = std::min(node->parent->placedAt, node->openedAt);
   tree.StopCountingInParent(node, deferred);
   tree.LetGoOfParentIfDone(node, deferred);
   node->fd = fd;
   node->unchecked = checkLater;
-  node->openedAt = Now();
-  // In place as long as its parent is, the start's own children from their opening on.
-  node->placedAt = std::min(node->parent->placedAt, node->openedAt);
   if (node->foretold || (node->searched && !node->detached)) {
     tree.PlaceMarker(node, node->foretold ? node->next : tree.Head());
   }
