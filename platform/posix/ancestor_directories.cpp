@@ -104,6 +104,12 @@ bool Remember(const char* directory, std::size_t keep, std::size_t length, Ances
 
 // What the listing of level said of its subdirectory name; nothing when it
 // was not noted (memory ran short), and then it is opened unchecked.
+//
+// Matched by the hash of the name alone, which a collision cannot turn into
+// a wrong answer that passes: the walk asks in the listing's order, so the
+// child looked at first is the one asked for; and were another child's note
+// taken, the directory opened would have to carry that child's device and
+// inode to pass the check, that is, be a directory the same listing named.
 ListedDirectory Lookup(Level& level, const char* name, std::size_t length) {
   const std::uint64_t hash = HashOf(name, length);
   for (std::size_t i = 0; i < level.childCount; ++i) {

@@ -32,6 +32,10 @@ DescribedBatch* MakeBatch(const char* raw, std::size_t length, const NameFilter&
     described.nameOffset = static_cast<std::uint32_t>(nameOffset);
     described.nameLength = static_cast<std::uint16_t>(nameLength);
     described.type = entry->d_type;
+    described.reserved = 0;
+    described.refusal = 0;
+    described.device = 0;
+    described.inode = 0;
     described.look = Look::kLeftOut;
     described.stored = Stored::kNotAsked;
     std::memcpy(names + nameOffset, entry->d_name, nameLength + 1);
