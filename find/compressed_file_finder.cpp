@@ -83,8 +83,13 @@ bool CompressedFileFinder::OnFile(const char* name) {
     WriteUnreadableLine(name, error);
     return true;
   }
-  if (StorageUnknown(record)) ++searchTally.judgedByAttributeCount;
   const bool compressed = (record.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED) != 0;
+  if (StorageUnknown(record)) {
+    ++searchTally.judgedByAttributeCount;
+    // How its data is stored could not be asked: without the attribute,
+    // nothing says it is not stored compressed.
+    if (!compressed) return true;
+  }
   if (compressed == searchTally.searchUncompressed) return true;
   ++searchTally.foundCount;
   if (searchTally.listFiles) WriteListingLine(name);

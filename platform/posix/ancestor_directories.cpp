@@ -142,13 +142,22 @@ bool OpensByOneName(const Level& parent, bool parentIsStart, const char* name,
 // it is where its listing put it, as the walk made sure within the freshness
 // window, or makes sure now by opening its path from the start. A directory
 // moved out of the tree is then never searched further from its descriptor.
-bool StillInPlace(Level& parent, const char* directory, std::int64_t now) {
-  if (now - parent.placedAt <= kFreshNanoseconds) return true;
+//
+// Found by its path, the parent is in place, and so is every directory on
+// that path, the walk's branch above it: they are all known in place from
+// now on. A parent more than PATH_MAX characters below the start is not
+// looked for by its path, which would cost a step for every level above it
+// each time: it is taken to be in place.
+bool StillInPlace(std::size_t parentIndex, const char* directory, std::int64_t now) {
+  Level& parent = levels[parentIndex];
+  if (now - parent.placedAt <= kFreshNanoseconds || parent.pathLength >= PATH_MAX) return true;
   const ListedDirectory listed{parent.device, parent.inode, 0};
   const int fd = OpenBelowStart(directory, parent.pathLength, listed, O_PATH | O_DIRECTORY);
   if (fd < 0) return false;
   ::close(fd);
-  parent.placedAt = now;
+  for (std::size_t i = 1; i <= parentIndex; ++i) {
+    if (levels[i].placedAt < now) levels[i].placedAt = now;
+  }
   return true;
 }
 
@@ -213,7 +222,7 @@ int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& 
   // same mount: the open refuses crossing one). Opened by a longer path, it
   // is checked in full.
   const bool oneName = OpensByOneName(parent, parentIsStart, directory + at, nameLength) &&
-                       (parentIsStart || StillInPlace(parent, directory, now));
+                       (parentIsStart || StillInPlace(found - 1, directory, now));
   if (oneName && listed.inode != 0 && listed.device == parent.device) std::swap(listed, unchecked);
   int fd = OpenBelowParent(parent, oneName, parentIsStart, directory, length, directory + at,
                            nameLength, listed);

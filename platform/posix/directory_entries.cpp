@@ -11,7 +11,9 @@
 #include "platform/port.h"
 #include "platform/posix/error_from_errno.h"
 #include "platform/posix/link_target.h"
+#include "platform/posix/ntfs_attributes.h"
 #include "platform/posix/open_below.h"
+#include "platform/posix/stored_compression.h"
 #include "platform/posix/system_calls.h"
 
 namespace {
@@ -41,6 +43,16 @@ bool StillTheSameLink(int directoryFd, const char* name, const struct statx& sta
   return system_calls::Statx(directoryFd, name, AT_SYMLINK_NOFOLLOW | kStatxLookFlags,
                              STATX_TYPE | STATX_INO, &again) == 0 &&
          S_ISLNK(again.stx_mode) && again.stx_ino == status.stx_ino;
+}
+
+// Whether the file name of directoryFd, whose NTFS attributes are ntfs, is
+// one Windows stores compressed through its overlay filter (compact /exe), a
+// reparse point that carries no compressed attribute: asked only when the
+// run asks how files are stored.
+bool OverlayCompressed(int directoryFd, const char* name, DWORD ntfs) {
+  if ((ntfs & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || !stored_compression::Asked()) return false;
+  DWORD tag = 0;
+  return ReadNtfsReparseTag(directoryFd, name, tag) && tag == kReparseTagOverlayCompressed;
 }
 
 // Whether the open directory directoryFd lets this process look up names in it.
@@ -113,9 +125,26 @@ bool DescribeEntry(int directoryFd, const char* name, const struct statx& status
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     reparseTag = IO_REPARSE_TAG_MOUNT_POINT;
   }
+  record.dwReserved1 = 0;
+  // Where the file system's statx leaves it unsaid, a file's own NTFS
+  // attributes say whether it is compressed. A directory's do not matter.
+  if (!directory && SaysNothingOfCompression(status)) [[unlikely]] {
+    DWORD ntfs = 0;
+    int error = 0;
+    switch (ReadNtfsAttributes(directoryFd, name, status, ntfs, error)) {
+      case Ntfs::kRead:
+        attributes |= ntfs & FILE_ATTRIBUTE_COMPRESSED;
+        if (OverlayCompressed(directoryFd, name, ntfs)) attributes |= FILE_ATTRIBUTE_COMPRESSED;
+        break;
+      case Ntfs::kUnreadable:
+        record.dwReserved1 = ErrorFromErrno(error, ERROR_READ_FAULT) & kAttributesUnreadableMask;
+        break;
+      case Ntfs::kNotKept:
+        break;
+    }
+  }
   record.dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
   record.dwReserved0 = reparseTag;
-  record.dwReserved1 = 0;
 
   // The platform gives directories no size.
   const std::uint64_t size = directory ? 0 : status.stx_size;

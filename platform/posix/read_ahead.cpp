@@ -59,6 +59,10 @@ void GrowIfReadingFromDisk(SharedState& shared, std::unique_lock<Mutex>& guard) 
 // be listed would be, only to look at it.
 bool StillTheSame(const char* path, std::size_t length, const ListedDirectory& listed,
                   std::int64_t changed) {
+  // Resolving a path costs a step a name: past what one call takes, a deep
+  // tree would pay for each level what all the levels above cost. Such a
+  // listing is served as it was read, from the directory the listing named.
+  if (length >= PATH_MAX) return true;
   const int fd = OpenBelowStart(path, length, listed, O_PATH | O_DIRECTORY);
   if (fd < 0) return false;
   struct statx status;
@@ -70,8 +74,10 @@ bool StillTheSame(const char* path, std::size_t length, const ListedDirectory& l
 }
 
 // Whether the directory at the first length characters of path is still the
-// one listed, where its listing put it below the start.
+// one listed, where its listing put it below the start; taken to be, past
+// PATH_MAX characters, as StillTheSame does.
 bool StillAt(const char* path, std::size_t length, const ListedDirectory& listed) {
+  if (length >= PATH_MAX) return true;
   const int fd = OpenBelowStart(path, length, listed, O_PATH | O_DIRECTORY);
   if (fd < 0) return false;
   ::close(fd);

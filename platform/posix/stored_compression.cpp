@@ -9,6 +9,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -65,12 +66,23 @@ bool IsTheFileListed(int fd, const struct statx& status) {
          DeviceOf(found) == DeviceOf(status) && !IsMountRoot(found);
 }
 
+// The process's descriptor folder (/proc/self/fd), opened once when the
+// run asks how files are stored, before the walk counts the descriptors it
+// may use; -1 when it could not be.
+std::atomic<int> descriptorFolder{-1};
+
 // Opens for reading the very file found as fd (O_PATH), through the
-// kernel's own link to it, which cannot lead to another file.
+// kernel's own link to it, which cannot lead to another file: one name
+// below the descriptor folder rather than its whole path each time.
 int OpenFound(int fd, int flags) {
-  char path[32];
-  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-  return system_calls::OpenAt(AT_FDCWD, path, flags);
+  char name[32];
+  const int folder = descriptorFolder.load(std::memory_order_relaxed);
+  if (folder >= 0) {
+    std::snprintf(name, sizeof name, "%d", fd);
+    return system_calls::OpenAt(folder, name, flags);
+  }
+  std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+  return system_calls::OpenAt(AT_FDCWD, name, flags);
 }
 
 // Whether an extent of the open file fd is stored encoded. False with errno
@@ -124,6 +136,8 @@ bool AsksHowStored(int directoryFd, std::uint64_t device) {
 Stored AskHowStored(int directoryFd, const char* name, const struct statx& status) {
   static const uid_t user = ::geteuid();
   if (!S_ISREG(status.stx_mode)) return Stored::kNotAsked;
+  // Nothing stored, nothing stored encoded: no call needed.
+  if ((status.stx_mask & STATX_SIZE) != 0 && status.stx_size == 0) return Stored::kPlain;
   const auto failed = [] {
     return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? Stored::kShort
                                                                  : Stored::kUnopened;
@@ -158,4 +172,8 @@ Stored AskHowStored(int directoryFd, const char* name, const struct statx& statu
   return encoded ? Stored::kCompressed : Stored::kPlain;
 }
 
-void AskHowFilesAreStored() { stored_compression::asked.store(true, std::memory_order_relaxed); }
+void AskHowFilesAreStored() {
+  descriptorFolder.store(::open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC),
+                         std::memory_order_relaxed);
+  stored_compression::asked.store(true, std::memory_order_relaxed);
+}

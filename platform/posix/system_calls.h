@@ -17,6 +17,7 @@
 #include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,8 +26,8 @@
 
 namespace system_calls {
 
-enum class Call : unsigned { kOpenAt, kGetDents64, kStatx };
-inline constexpr unsigned kCallKinds = 3;
+enum class Call : unsigned { kOpenAt, kGetDents64, kStatx, kGetXattr };
+inline constexpr unsigned kCallKinds = 4;
 
 // Replaces whatever was injected for that kind of call before.
 void InjectFailure(Call call, std::uint64_t passing, int error, std::uint64_t failing = 1);
@@ -126,6 +127,33 @@ inline bool HookInstalled() noexcept {
   if (Fails(Call::kStatx)) [[unlikely]]
     return -1;
   return ::statx(directoryFd, path, flags, mask, status);
+}
+
+// getxattrat, which the C library does not wrap yet: its number (the same on
+// every architecture that has it) and its argument record.
+#if defined(SYS_getxattrat)
+inline constexpr long kGetxattrat = SYS_getxattrat;
+#else
+inline constexpr long kGetxattrat = 464;
+#endif
+struct XattrArgs {
+  std::uint64_t value;  // the room's address
+  std::uint32_t size;
+  std::uint32_t flags;
+};
+
+// getxattrat and lgetxattr, counted and failed as one kind of call.
+[[gnu::always_inline]] inline ssize_t GetXattrAt(int directoryFd, const char* path, int atFlags,
+                                                 const char* name, XattrArgs* args) noexcept {
+  if (Fails(Call::kGetXattr)) [[unlikely]]
+    return -1;
+  return ::syscall(kGetxattrat, directoryFd, path, atFlags, name, args, sizeof *args);
+}
+[[gnu::always_inline]] inline ssize_t LGetXattr(const char* path, const char* name, void* value,
+                                                std::size_t size) noexcept {
+  if (Fails(Call::kGetXattr)) [[unlikely]]
+    return -1;
+  return ::lgetxattr(path, name, value, size);
 }
 
 }  // namespace system_calls

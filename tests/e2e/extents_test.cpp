@@ -217,7 +217,8 @@ TEST_F(ExtentsTest, OnBtrfsAFileStoredCompressedCountsAsCompressed) {
 }
 
 // A file the user may not read cannot be asked about: it is judged by its
-// attribute, and the run says how many were, once, at its end.
+// attribute, and the run says how many were, once, at its end. Without the
+// attribute nothing says how it is stored: -su does not list it either.
 TEST_F(ExtentsTest, AFileThatCannotBeOpenedIsJudgedByItsAttributeAndCounted) {
   const LoopFileSystem btrfs("btrfs", "compress=zstd");
   if (!btrfs.whyNot.empty()) GTEST_SKIP() << btrfs.whyNot;
@@ -236,16 +237,20 @@ TEST_F(ExtentsTest, AFileThatCannotBeOpenedIsJudgedByItsAttributeAndCounted) {
     EXPECT_EQ(run.err, "Packhound: 2 files could not be opened; their attribute alone was used.\n");
     EXPECT_EQ(run.exitStatus, 1);
     const ProcessResult rest = Run(top, {"-su", "--extents"}, threads, true);
-    EXPECT_EQ(Listed(rest), (std::set<std::string>{"./closed", "./closed too"}));
+    EXPECT_EQ(Listed(rest), std::set<std::string>{});
+    EXPECT_EQ(rest.err,
+              "Packhound: 2 files could not be opened; their attribute alone was used.\n");
   }
 }
 
+// A question takes two descriptors at a time (the file found, then opened)
+// and the run one more (the descriptor folder): a few more than the walk's.
 #if defined(__SANITIZE_ADDRESS__)
 // The sanitizers' runtime needs descriptors of its own to check the program:
 // with a handful free it reports faults the tool does not have.
-constexpr int kDescriptorLimits[] = {24, 28};
+constexpr int kDescriptorLimits[] = {26, 30};
 #else
-constexpr int kDescriptorLimits[] = {8, 12};
+constexpr int kDescriptorLimits[] = {10, 14};
 #endif
 
 // Short of descriptors, a worker that cannot open a file to ask about it

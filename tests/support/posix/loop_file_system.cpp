@@ -39,21 +39,36 @@ LoopFileSystem::LoopFileSystem(const std::string& type, const std::string& optio
     }
     return;
   }
-  const std::string mkfs = "mkfs." + type;
-  if (!Succeeds("command -v " + mkfs)) {
-    whyNot = mkfs + " is not installed";
+  // NTFS is made by mkntfs and mounted by ntfs-3g, through FUSE.
+  const bool ntfs = type == "ntfs";
+  const std::string mkfs = ntfs ? "mkntfs" : "mkfs." + type;
+  if (!Succeeds("command -v " + mkfs) || (ntfs && !Succeeds("command -v ntfs-3g"))) {
+    whyNot = (ntfs ? "mkntfs or ntfs-3g" : mkfs) + " is not installed";
     return;
   }
-  const fs::path image = folder.Root() / "image";
+  image = folder.Root() / "image";
+  const char* quiet = type == "btrfs" ? " -q -f " : ntfs ? " -q -F -f " : " -q -F ";
   if (!Succeeds("truncate -s " + size + " " + Quoted(image.string())) ||
-      !Succeeds(mkfs + (type == "btrfs" ? " -q -f " : " -q -F ") + Quoted(image.string()))) {
+      !Succeeds(mkfs + quiet + Quoted(image.string()))) {
     whyNot = mkfs + " failed";
     return;
   }
-  if (!Succeeds("mount -o loop," + options + " " + Quoted(image.string()) + " " +
-                Quoted(mountPoint.string()))) {
-    whyNot = type + " cannot be mounted from a loop device here";
+  mountOptions = options;
+  if (!MountImage()) whyNot = type + " cannot be mounted from an image here";
+}
+
+bool LoopFileSystem::MountImage() const {
+  if (typeName == "ntfs") {
+    return Succeeds("ntfs-3g -o " + mountOptions + " " + Quoted(image.string()) + " " +
+                    Quoted(mountPoint.string()));
   }
+  return Succeeds("mount -o loop," + mountOptions + " " + Quoted(image.string()) + " " +
+                  Quoted(mountPoint.string()));
+}
+
+bool LoopFileSystem::Remount() const {
+  if (!whyNot.empty() || image.empty()) return false;
+  return ::umount2(mountPoint.c_str(), 0) == 0 && MountImage();
 }
 
 LoopFileSystem::~LoopFileSystem() {

@@ -14,8 +14,9 @@ bool Succeeds(const std::string& command);
 
 class LoopFileSystem {
  public:
-  // type names the mkfs to run ("btrfs", "ext4") or is "tmpfs"; options go
-  // to mount as they are; size is the image's, as truncate reads it.
+  // type names the mkfs to run ("btrfs", "ext4"), or is "ntfs" (mkntfs, then
+  // ntfs-3g through FUSE), or "tmpfs"; options go to mount as they are; size
+  // is the image's, as truncate reads it.
   LoopFileSystem(const std::string& type, const std::string& options,
                  const std::string& size = "300M");
   ~LoopFileSystem();
@@ -25,11 +26,18 @@ class LoopFileSystem {
   // A new subvolume at path, inside the mounted btrfs; false when it could
   // not be made (or this is no mounted btrfs).
   bool MakeSubvolume(const std::filesystem::path& path) const;
+  // Unmounts and mounts the image again, so that nothing the driver keeps
+  // in memory says otherwise than the image; false when it cannot.
+  bool Remount() const;
 
   std::string whyNot;  // empty when mounted
   std::filesystem::path mountPoint;
 
  private:
+  bool MountImage() const;
+
   std::string typeName;
-  TempTree folder;  // holds the image and the mount point
+  std::string mountOptions;
+  TempTree folder;              // holds the image and the mount point
+  std::filesystem::path image;  // none for tmpfs
 };
