@@ -49,9 +49,9 @@ void ShowLongOptions() {
       "     --help\tPrints this usage information, then exits.",
       "     --version\tPrints the version line, then exits.",
       "     --extents\tAlso counts a file as compressed when its file system stores its",
-      "     \t\tdata compressed with no attribute to say so (btrfs); each file",
-      "     \t\tthere is opened to ask, and one that cannot be is judged by its",
-      "     \t\tattribute alone. (Default: OFF)",
+      "     \t\tdata compressed with no attribute to say so (btrfs, and NTFS's",
+      "     \t\toverlay compression); each file there is asked, and one that",
+      "     \t\tcannot be is judged by its attribute alone. (Default: OFF)",
   };
   for (const char* line : kLines) {
     std::cout << line;

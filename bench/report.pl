@@ -45,6 +45,8 @@ my @coldFiles = glob("$resultsFolder/cold-*.json");
 my $cold = @coldFiles ? read_rounds(@coldFiles) : undef;
 my @btrfsFiles = glob("$resultsFolder/btrfs-*.json");
 my $btrfs = @btrfsFiles ? read_rounds(@btrfsFiles) : undef;
+my @ntfsFiles = glob("$resultsFolder/ntfs-*.json");
+my $ntfs = @ntfsFiles ? read_rounds(@ntfsFiles) : undef;
 
 sub median_time {
   my ($set, $name) = @_;
@@ -116,6 +118,18 @@ if ($btrfs) {
   print "\nbtrfs: skipped (making and mounting a file system needs root)\n";
 }
 
+if ($ntfs) {
+  printf "\nNTFS through ntfs-3g, warm (%d rounds)\n", scalar @{ $ntfs->{rounds} };
+  printf "  %-36s %10s %10s %10s\n", 'command', 'median', '/getfattr', 'peak';
+  for my $name (@{ $ntfs->{order} }) {
+    (my $label = $name) =~ s/ N$//;
+    printf "  %-36s %7.1f ms %10.3f %6d KiB\n", $label, median_time($ntfs, $name) * 1000,
+      ratio($ntfs, $name, 'getfattr -R N'), $memory{$name} // 0;
+  }
+} else {
+  print "\nNTFS: skipped (mounting ntfs-3g needs root and FUSE)\n";
+}
+
 printf "\nThe deep tree (%d rounds)\n", scalar @{ $deep->{rounds} };
 printf "  %-30s %10s %9s %10s\n", 'command', 'median', '/find', 'peak';
 for my $name (@{ $deep->{order} }) {
@@ -132,7 +146,7 @@ for my $tree ('t1', 't2') {
 
 print "\nCompressed files counted\n";
 my $countsAgree = 1;
-for my $tree ('t1', 't2', $btrfs ? ('btrfs') : ()) {
+for my $tree ('t1', 't2', $btrfs ? ('btrfs') : (), $ntfs ? ('ntfs') : ()) {
   my ($ours, $floor) = @{ $count{$tree} };
   my $same = $ours ne '' && $ours eq $floor;
   $countsAgree &&= $same;
@@ -162,6 +176,9 @@ my @targets = (
             ['packhound --extents -so / floor --extents, btrfs',
              ratio($btrfs, 'packhound --extents -so B', 'floor --extents B'), 0.70])
          : (),
+  $ntfs ? (['packhound -so / getfattr -R, NTFS', ratio($ntfs, 'packhound -so N', 'getfattr -R N'),
+            1.00])
+        : (),
   ['packhound -so / find -type f, deep', ratio($deep, 'packhound -so deep', 'find -type f deep'),
    3.00],
   ['system calls, 1 thread / floor, T1', $calls{'packhound1 t1'} / $calls{'floor t1'}, 1.05],

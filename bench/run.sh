@@ -44,6 +44,9 @@ COLD_ROUNDS=${COLD_ROUNDS:-5}
 DEEP_LEVELS=12000
 # make_tree.pl's DIRECTORIES FILES MAX_DEPTH COMPRESSED_PERCENT SEED, with content
 BTRFS_SHAPE="2000 40000 6 0 20241208 mixed"
+# Each half of the NTFS tree: make_tree.pl's DIRECTORIES FILES MAX_DEPTH
+# COMPRESSED_PERCENT SEED; one half made in a directory NTFS compresses.
+NTFS_SHAPE="75 1500 4 0 20241209"
 
 # name, then make_tree.pl's DIRECTORIES FILES MAX_DEPTH COMPRESSED_PERCENT SEED
 TREES=(
@@ -65,6 +68,8 @@ command -v fdfind >/dev/null 2>&1 || missing+=(fd-find)
 [ -x /usr/bin/time ] || missing+=(time)
 command -v mkfs.btrfs >/dev/null 2>&1 || missing+=(btrfs-progs)
 command -v compsize >/dev/null 2>&1 || missing+=(btrfs-compsize)
+command -v ntfs-3g >/dev/null 2>&1 || missing+=(ntfs-3g)
+command -v getfattr >/dev/null 2>&1 || missing+=(attr)
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -130,6 +135,36 @@ if [ "$(id -u)" -eq 0 ]; then
   btrfs=true
 fi
 
+# The NTFS tree, 3,000 files, lives in an image ntfs-3g mounts (FUSE) for the
+# run; the files of one half are compressed, as NTFS compresses what is made
+# in a compressed directory.
+ntfsImage=bench/trees/ntfs.img
+ntfsMount=bench/trees/ntfs
+ntfsTree=$ntfsMount/tree
+ntfs=false
+if [ "$(id -u)" -eq 0 ] && [ -e /dev/fuse ]; then
+  mkdir -p "$ntfsMount"
+  mountpoint -q "$ntfsMount" && umount "$ntfsMount"
+  if [ ! -f bench/trees/ntfs.done ] || [ "$(cat bench/trees/ntfs.done)" != "$NTFS_SHAPE" ]; then
+    echo "== Building the tree $ntfsTree (2 x $NTFS_SHAPE) on NTFS, once" >&2
+    rm -f "$ntfsImage"
+    truncate -s 256M "$ntfsImage"
+    mkntfs -q -F -f "$ntfsImage" >/dev/null 2>&1
+    ntfs-3g -o compression "$ntfsImage" "$ntfsMount"
+    mkdir -p "$ntfsTree/packed"
+    setfattr -h -n system.ntfs_attrib_be -v 0x00000810 "$ntfsTree/packed"
+    # shellcheck disable=SC2086
+    perl bench/make_tree.pl "$ntfsTree/packed/tree" $NTFS_SHAPE >/dev/null
+    # shellcheck disable=SC2086
+    perl bench/make_tree.pl "$ntfsTree/plain" $NTFS_SHAPE >/dev/null
+    echo "$NTFS_SHAPE" >bench/trees/ntfs.done
+  else
+    ntfs-3g -o compression "$ntfsImage" "$ntfsMount"
+  fi
+  trap 'umount "$btrfsMount" 2>/dev/null || true; umount "$ntfsMount" 2>/dev/null || true' EXIT
+  ntfs=true
+fi
+
 results=bench/results
 rm -rf "$results"
 mkdir -p "$results"
@@ -178,6 +213,14 @@ if $btrfs; then
     "$(du -s --apparent-size --block-size=1M "$btrfsTree" | cut -f1) MB" >>"$measures"
   echo "count btrfs packhound=$ours floor=$floor" >>"$measures"
   echo "compsize $(compsize "$btrfsTree" | tr -s ' ' | tr '\n' ';')" >>"$measures"
+fi
+if $ntfs; then
+  ours=$("$PACKHOUND" -so -nh "$ntfsTree" | awk '{ print $2 }' || true)
+  # The files (not directories) whose NTFS attributes getfattr says have 0x800.
+  said=$(cd "$ntfsTree" && getfattr -R -h -e hex -n system.ntfs_attrib_be . 2>/dev/null |
+    perl -ne 'if (/^# file: (.*)/) { $f = $1 } elsif (/=0x([0-9a-f]+)/) {
+      $n++ if !-d $f && (hex($1) & 0x800) } END { print $n + 0 }')
+  echo "count ntfs packhound=$ours floor=$said" >>"$measures"
 fi
 
 echo "== Peak memory" >&2
@@ -254,6 +297,23 @@ if $btrfs; then
   rm "$results/btrfs-0.json"
 else
   echo "btrfs tree skipped: making and mounting a file system needs root" | tee -a "$measures" >&2
+fi
+
+if $ntfs; then
+  echo "== The NTFS tree: one warm-up round, then $ROUNDS rounds" >&2
+  ntfsCommands=(
+    -n "packhound -so N" "$PACKHOUND -so $ntfsTree"
+    -n "packhound -so, 1 thread N" "env PACKHOUND_THREADS=1 $PACKHOUND -so $ntfsTree"
+    -n "getfattr -R N" "getfattr -R -h -n system.ntfs_attrib_be $ntfsTree"
+  )
+  peak_each "${ntfsCommands[@]}"
+  for round in $(seq 0 "$ROUNDS"); do
+    hyperfine -N -i --style basic --runs "$RUNS" --export-json "$results/ntfs-$round.json" \
+      "${ntfsCommands[@]}" >"$results/ntfs-$round.txt" 2>&1
+  done
+  rm "$results/ntfs-0.json"
+else
+  echo "NTFS tree skipped: mounting ntfs-3g needs root and FUSE" | tee -a "$measures" >&2
 fi
 
 echo "== The deep tree: three rounds, and peak memory" >&2

@@ -24,6 +24,6 @@ inline constexpr char kLongOptionsText[] =
     "     --help\tPrints this usage information, then exits.\n"
     "     --version\tPrints the version line, then exits.\n"
     "     --extents\tAlso counts a file as compressed when its file system stores its\n"
-    "     \t\tdata compressed with no attribute to say so (btrfs); each file\n"
-    "     \t\tthere is opened to ask, and one that cannot be is judged by its\n"
-    "     \t\tattribute alone. (Default: OFF)\n";
+    "     \t\tdata compressed with no attribute to say so (btrfs, and NTFS's\n"
+    "     \t\toverlay compression); each file there is asked, and one that\n"
+    "     \t\tcannot be is judged by its attribute alone. (Default: OFF)\n";
