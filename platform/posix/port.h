@@ -14,6 +14,19 @@ void PreparePortProcess();
 // as compressed all the same (stored_compression.h).
 void AskHowFilesAreStored();
 
+// Asks, for the rest of the run, that directories below the start that are
+// the roots of other mounted file systems be searched too, each opened as
+// any directory below the start is (mounts.h). Before the walk.
+void SearchMountsBelow();
+// Whether SearchMountsBelow can search them here: a line telling the user of
+// mount points not searched names it.
+inline constexpr bool kMountsCanBeSearched = true;
+
+// Whether a directory the walk searched lies on btrfs mounted with its
+// compress (or compress-force) option, whose files carry no compressed
+// attribute: --extents finds them. Asked once the walk has ended.
+bool FilesCompressedByMountOption();
+
 // POSIX exit status carries 8 bits: counts stop at 254, errors (negative) are 255.
 inline int PortExitStatus(int exitCode) {
   if (exitCode < 0) return 255;

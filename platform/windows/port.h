@@ -12,6 +12,13 @@ void PreparePortProcess();
 // The attribute already says how NTFS stores a file: nothing more to ask.
 inline void AskHowFilesAreStored() {}
 
+// Mount points are not searched through on Windows: the option changes nothing.
+inline void SearchMountsBelow() {}
+inline constexpr bool kMountsCanBeSearched = false;
+
+// NTFS's attribute says how every file is stored.
+inline bool FilesCompressedByMountOption() { return false; }
+
 // Windows carries the whole 32-bit exit code, so the count is returned as it is.
 inline int PortExitStatus(int exitCode) { return exitCode; }
 
