@@ -34,6 +34,7 @@ struct Level {
   std::size_t pathLength;  // of its path, the leading part of path below
   std::uint64_t device;    // as its parent's listing said; 0: not known (the start)
   std::uint64_t inode;     // likewise; 0: not known, or the start
+  bool mountRoot;          // likewise: the root of a mount the run searches
   // When the walk last knew it to be where its listing put it, below the
   // start: its open by path from the start, or its parent's own, when it was
   // opened relative to its parent. The start is always in place.
@@ -98,7 +99,7 @@ bool Remember(const char* directory, std::size_t keep, std::size_t length, Ances
   }
   if (!path.Remember(directory, keep, length)) return false;
   ticket.number = ++lastNumber;
-  levels[depth++] = Level{length, 0, 0, INT64_MAX, -1, ticket.number, nullptr, 0, 0, 0};
+  levels[depth++] = Level{length, 0, 0, false, INT64_MAX, -1, ticket.number, nullptr, 0, 0, 0};
   return true;
 }
 
@@ -151,7 +152,7 @@ bool OpensByOneName(const Level& parent, bool parentIsStart, const char* name,
 bool StillInPlace(std::size_t parentIndex, const char* directory, std::int64_t now) {
   Level& parent = levels[parentIndex];
   if (now - parent.placedAt <= kFreshNanoseconds || parent.pathLength >= PATH_MAX) return true;
-  const ListedDirectory listed{parent.device, parent.inode, 0};
+  const ListedDirectory listed{parent.device, parent.inode, 0, parent.mountRoot};
   const int fd = OpenBelowStart(directory, parent.pathLength, listed, O_PATH | O_DIRECTORY);
   if (fd < 0) return false;
   ::close(fd);
@@ -223,7 +224,9 @@ int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& 
   // is checked in full.
   const bool oneName = OpensByOneName(parent, parentIsStart, directory + at, nameLength) &&
                        (parentIsStart || StillInPlace(found - 1, directory, now));
-  if (oneName && listed.inode != 0 && listed.device == parent.device) std::swap(listed, unchecked);
+  if (oneName && listed.inode != 0 && listed.device == parent.device && !listed.mountRoot) {
+    std::swap(listed, unchecked);
+  }
   int fd = OpenBelowParent(parent, oneName, parentIsStart, directory, length, directory + at,
                            nameLength, listed);
   if (fd < 0 && (errno == EMFILE || errno == ENFILE) && keptCount > 0) {
@@ -246,6 +249,9 @@ int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& 
   Level& opened = levels[depth - 1];
   opened.device = asListed.device;
   opened.inode = asListed.inode;
+  opened.mountRoot = asListed.mountRoot;
+  // What lies below a mount searched is opened relative to its root.
+  if (asListed.mountRoot) AddMountBase(directory, length, fd);
   // Opened from its parent, it is known in place as long as its parent is.
   opened.placedAt = oneName && !parentIsStart ? parentPlacedAt : now;
   return fd;

@@ -115,8 +115,11 @@ class HeldDots {
 // what statx said of it: a directory whose attributes could not be read is
 // refused with that error when the walk asks for it.
 inline ListedDirectory ListedFrom(const WIN32_FIND_DATAA& record, const struct statx& status) {
-  if (const DWORD error = AttributesUnreadable(record)) return ListedDirectory{0, 0, error};
-  return ListedDirectory{DeviceOf(status), status.stx_ino, 0};
+  if (const DWORD error = AttributesUnreadable(record)) return ListedDirectory{0, 0, error, false};
+  // A mount's root described as a plain directory is one the run searches.
+  const bool mountRoot =
+      (record.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && IsMountRoot(status);
+  return ListedDirectory{DeviceOf(status), status.stx_ino, 0, mountRoot};
 }
 
 // Asks how the file record describes is stored, for a directory whose files

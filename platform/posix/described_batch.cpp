@@ -32,6 +32,7 @@ DescribedBatch* MakeBatch(const char* raw, std::size_t length, const NameFilter&
     described.nameOffset = static_cast<std::uint32_t>(nameOffset);
     described.nameLength = static_cast<std::uint16_t>(nameLength);
     described.type = entry->d_type;
+    described.mountRoot = false;
     described.reserved = 0;
     described.refusal = 0;
     described.device = 0;
@@ -68,6 +69,7 @@ void DescribeEntries(DescribedBatch& batch, int fd, bool asks, std::uint32_t beg
     const ListedDirectory listed = ListedFrom(record, status);
     entry.device = listed.device;
     entry.inode = listed.inode;
+    entry.mountRoot = listed.mountRoot;
     entry.changed = listed.inode != 0 ? ChangeTime(status) : 0;
     entry.reserved = record.dwReserved1;
     entry.attributes = record.dwFileAttributes;

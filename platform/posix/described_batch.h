@@ -26,6 +26,7 @@ struct DescribedEntry {
   std::uint32_t nameOffset;
   std::uint16_t nameLength;
   unsigned char type;  // as the listing gave it (d_type)
+  bool mountRoot;      // a mount's root the run searches (ListedDirectory)
   Look look;           // kLeftOut until described
   Stored stored;
 };

@@ -11,6 +11,7 @@
 #include "platform/port.h"
 #include "platform/posix/error_from_errno.h"
 #include "platform/posix/link_target.h"
+#include "platform/posix/mounts.h"
 #include "platform/posix/ntfs_attributes.h"
 #include "platform/posix/open_below.h"
 #include "platform/posix/stored_compression.h"
@@ -121,7 +122,7 @@ bool DescribeEntry(int directoryFd, const char* name, const struct statx& status
       // file, and this is not one.
       return false;
     }
-  } else if (IsMountRoot(status)) {
+  } else if (IsMountRoot(status) && !(directory && SearchesMounts() && IsMountedOn(status))) {
     attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     reparseTag = IO_REPARSE_TAG_MOUNT_POINT;
   }

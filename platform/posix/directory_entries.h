@@ -68,6 +68,11 @@ inline std::uint64_t MountOf(const struct statx& status) {
   return id;
 }
 
+// The root of a mount, as opposed to a trigger that would mount one.
+inline bool IsMountedOn(const struct statx& status) {
+  return (status.stx_attributes_mask & status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
 // The root of another mount, or a trigger that would mount one when entered.
 inline bool IsMountRoot(const struct statx& status) {
   constexpr std::uint64_t kMountAttributes = STATX_ATTR_MOUNT_ROOT | STATX_ATTR_AUTOMOUNT;

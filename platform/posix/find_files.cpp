@@ -30,6 +30,7 @@
 #include "platform/posix/open_below.h"
 #include "platform/posix/read_ahead.h"
 #include "platform/posix/system_calls.h"
+#include "platform/posix/walk_start.h"
 #include "platform/win32.h"
 
 namespace {
@@ -264,6 +265,10 @@ HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {
     return INVALID_HANDLE_VALUE;
   }
   system_calls::Reach(system_calls::Point::kAskedFor, fileName);
+  // A mount searched is let go of once the walk has left it.
+  if (separator != nullptr) {
+    KeepMountBasesLeadingTo(fileName, static_cast<std::size_t>(separator - fileName));
+  }
   HANDLE handle = INVALID_HANDLE_VALUE;
   if (read_ahead::Enabled()) {
     handle = OpenSearch(-1, AncestorTicket(), pattern, patternLength);

@@ -197,6 +197,7 @@ bool ForetoldTree::MakeChildren(const DescribedBatch& batch, Node*& children) {
     child->device = entry.device;
     child->inode = entry.inode;
     child->refusal = AttributesUnreadable(record);
+    child->mountRoot = entry.mountRoot;
     child->changed = entry.changed;
     (last != nullptr ? last->next : children) = child;
     last = child;

@@ -92,6 +92,7 @@ struct Node {
   std::uint64_t device;
   std::uint64_t inode;
   DWORD refusal;  // the listing could not look at it: refused with this error, never opened
+  bool mountRoot;  // a mount's root the run searches (ListedDirectory)
   std::int64_t changed;
   std::int64_t openedAt;  // 0: opened on the walk's thread, when asked for
   // When the walk last knew it to be where its listing put it, below the
@@ -109,7 +110,7 @@ struct Node {
 
   const char* Name() const { return reinterpret_cast<const char*>(this + 1); }
   bool IsStarted() const { return state != State::kUnstarted && state != State::kGivenBack; }
-  ListedDirectory Listed() const { return ListedDirectory{device, inode, refusal}; }
+  ListedDirectory Listed() const { return ListedDirectory{device, inode, refusal, mountRoot}; }
 };
 
 // What a thread lets go of once it has left the lock: descriptors, nodes and

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/posix/directory_entries.h"
+#include "platform/posix/mounts.h"
 #include "platform/posix/open_below.h"
 #include "platform/posix/system_calls.h"
 #include "platform/posix/walk_start.h"
@@ -172,6 +173,13 @@ int OpenTarget(int startFd, int directoryFd, const char* name) {
   std::memcpy(path + length, name, nameLength + 1);
   const int fd = ResolveBelow(startFd, path);
   if (fd >= 0 || errno != EXDEV) return fd;
+  // Inside a mount below the start that the run searches, the way from the
+  // start crosses its mount point: there a link is looked through below its
+  // own directory.
+  if (SearchesMounts()) {
+    const int inside = ResolveBelow(directoryFd, name);
+    if (inside >= 0 || errno != EXDEV) return inside;
+  }
   // An absolute path that names a place below the start leads into the tree.
   char target[PATH_MAX];
   const ssize_t targetLength = ::readlinkat(directoryFd, name, target, sizeof target - 1);

@@ -17,6 +17,7 @@
 // RESOLVE_NO_XDEV, or the same a name at a time without openat2). A link
 // whose text is an absolute path leads into the tree when that path lies
 // below the start's own. Where the directory's place cannot be known (no
-// /proc, a path past PATH_MAX), the link is resolved the same way below its
-// own directory instead.
+// /proc, a path past PATH_MAX), or inside a mount below the start that the
+// run searches (mounts.h), the link is resolved the same way below its own
+// directory instead.
 int LinkLeadsToDirectory(int directoryFd, const char* name);

@@ -83,6 +83,34 @@ int Refuse() {
   return -1;
 }
 
+// Opens name, the root of another mount in the open directory parentFd, as
+// listed: across the mount point for that one step (no link, nothing above
+// parentFd), then checked to be a mount's root and the one the listing saw.
+int OpenMountRoot(int parentFd, const char* name, const ListedDirectory& listed, int flags) {
+  int fd = -1;
+  if (HasOpenat2()) {
+    struct open_how how;
+    std::memset(&how, 0, sizeof how);
+    how.flags = static_cast<std::uint64_t>(flags | O_NOFOLLOW | O_CLOEXEC);
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    fd = static_cast<int>(system_calls::OpenAt2(parentFd, name, &how));
+  } else {
+    fd = system_calls::OpenAt(parentFd, name, flags | O_NOFOLLOW | O_CLOEXEC);
+  }
+  if (fd < 0) return -1;
+  struct statx status;
+  status.stx_mask = 0;
+  if (system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE | STATX_INO,
+                          &status) != 0 ||
+      !IsMountedOn(status) || status.stx_ino != listed.inode || DeviceOf(status) != listed.device) {
+    const int error = (status.stx_mask & STATX_INO) != 0 ? kSwapped : errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
 // fd when it is the directory listed; otherwise -1, fd closed and errno set.
 int CheckListed(int fd, const ListedDirectory& listed) {
   if (fd < 0 || listed.inode == 0 || IsListed(fd, listed)) return fd;
@@ -201,6 +229,7 @@ bool HasOpenat2() {
 
 int OpenListedDirectory(int parentFd, const char* name, const ListedDirectory& listed, int flags) {
   if (listed.refusal != 0) return Refuse();
+  if (listed.mountRoot) return OpenMountRoot(parentFd, name, listed, flags);
   const int fd = HasOpenat2() ? OpenPiece(parentFd, name, flags)
                               : OpenNameByName(parentFd, name, std::strlen(name), flags);
   return CheckListed(fd, listed);
@@ -209,6 +238,29 @@ int OpenListedDirectory(int parentFd, const char* name, const ListedDirectory& l
 int OpenBelow(int startFd, const char* path, std::size_t length, const ListedDirectory& listed,
               int flags) {
   if (listed.refusal != 0) return Refuse();
+  if (listed.mountRoot) {
+    // Only the last step crosses: the way to it is opened as any other.
+    std::size_t end = length;
+    while (end > 0 && path[end - 1] == '/') --end;
+    std::size_t name = end;
+    while (name > 0 && path[name - 1] != '/') --name;
+    char last[kMaxNameLength + 1];
+    if (end == name || end - name > kMaxNameLength) {
+      errno = end == name ? ENOENT : ENAMETOOLONG;
+      return -1;
+    }
+    std::memcpy(last, path + name, end - name);
+    last[end - name] = '\0';
+    const int parentFd =
+        name == 0 ? startFd
+                  : OpenBelow(startFd, path, name, ListedDirectory(), O_PATH | O_DIRECTORY);
+    if (parentFd < 0) return -1;
+    const int fd = OpenMountRoot(parentFd, last, listed, flags);
+    const int error = errno;
+    if (parentFd != startFd) ::close(parentFd);
+    errno = error;
+    return fd;
+  }
   const int fd = HasOpenat2() ? OpenByPieces(startFd, path, length, flags, OpenPiece)
                               : OpenNameByName(startFd, path, length, flags);
   return CheckListed(fd, listed);

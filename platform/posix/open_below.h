@@ -19,6 +19,10 @@ struct ListedDirectory {
   // The error the listing met looking at it (ERROR_ACCESS_DENIED, say); it
   // is then refused with that error and never opened. 0: none.
   DWORD refusal = 0;
+  // The root of another mount, searched as the run asks (mounts.h): opened
+  // across the mount point, that one step only, and only if what is opened
+  // is that mount's root, as listed.
+  bool mountRoot = false;
 };
 
 // Whether this kernel lets the process call openat2: asked once, by a call

@@ -316,6 +316,16 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
     } else {
       WakeWorkersIfRoomy(shared);
     }
+    if (node->mountRoot && node->fd >= 0) {
+      const ListedDirectory listed = node->Listed();
+      guard.unlock();
+      // What lies below a mount searched is opened relative to its root.
+      const int root = OpenBelowStart(directory, length, listed, O_PATH | O_DIRECTORY);
+      if (root >= 0) {
+        AddMountBase(directory, length, root);
+        ::close(root);
+      }
+    }
     return true;
   }
 
@@ -326,6 +336,7 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   deferred.Run();
   const int fd = OpenAsAsked(shared, directory, length, listed, error);
   if (fd < 0) return false;
+  if (listed.mountRoot) AddMountBase(directory, length, fd);
   auto* sharedPattern = new (std::nothrow) SharedPattern();
   Node* node = sharedPattern != nullptr ? ForetoldTree::NewNode("", 0) : nullptr;
   if (node == nullptr) {
@@ -341,6 +352,9 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   node->state = State::kOpen;
   node->references = 1;  // the search's
   node->placedAt = IsBelowStart(directory, length) ? Now() : INT64_MAX;
+  node->device = listed.device;
+  node->inode = listed.inode;
+  node->mountRoot = listed.mountRoot;
   guard.lock();
   tree.StartSearchAt(node, directory, length);
   cursor.node = node;

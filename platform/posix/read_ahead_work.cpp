@@ -25,7 +25,8 @@ constexpr std::size_t kBatchesAheadOfWalk = 2;
 // (as the listing said of both), the inode alone names it, and the open
 // refuses another mount.
 bool CheckedByFirstBatch(const Node& node) {
-  return node.inode != 0 && node.parent->device != 0 && node.device == node.parent->device;
+  return node.inode != 0 && node.parent->device != 0 && node.device == node.parent->device &&
+         !node.mountRoot;
 }
 
 // Whether a thread may read node's next batch: the walk's thread (onWalk)

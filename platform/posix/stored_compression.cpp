@@ -16,6 +16,7 @@
 
 #include "platform/port.h"
 #include "platform/posix/directory_entries.h"
+#include "platform/posix/mounts.h"
 #include "platform/posix/open_below.h"
 #include "platform/posix/system_calls.h"
 #include "platform/win32.h"
@@ -121,7 +122,11 @@ bool AnyExtentEncoded(int fd, bool& encoded) {
 bool AsksHowStored(int directoryFd, std::uint64_t device) {
   thread_local std::uint64_t lastDevice = 0;
   thread_local bool lastAnswer = false;
-  if (!stored_compression::Asked()) return false;
+  if (!stored_compression::Asked()) {
+    // Not asked, the run may still tell the user what it would find.
+    NoteSearched(directoryFd, device);
+    return false;
+  }
   if (device != 0 && device == lastDevice) return lastAnswer;
   struct statfs fileSystem;
   const bool answer = ::fstatfs(directoryFd, &fileSystem) == 0 &&

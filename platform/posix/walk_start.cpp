@@ -26,8 +26,14 @@ struct Start {
 
 namespace {
 
-std::mutex lock;  // guards current and spare, never held across a system call
+std::mutex lock;  // guards current, the bases and spare, never held across a system call
 Start* current = nullptr;
+// The roots of mounts below the start that the walk searches, each a start
+// of its own, the deepest last: what lies below one is opened relative to
+// it, as what lies below the start is relative to the start.
+constexpr std::size_t kMostMountBases = 32;
+Start* bases[kMostMountBases];
+std::size_t baseCount = 0;
 // The last start let go of, kept for the next one: a process that searches
 // one walk after another allocates for its first start only.
 Start* spare = nullptr;
@@ -76,14 +82,39 @@ std::size_t Below(const Start& start, const char* directory, std::size_t length)
   return at < length ? at : 0;
 }
 
-// The current start, held, when directory lies below it; null otherwise.
+// The current start, or the deepest mount base below it, held, when
+// directory lies below it; null otherwise.
 Start* HoldIfBelow(const char* directory, std::size_t length, std::size_t& below) {
   const std::lock_guard<std::mutex> guard(lock);
   if (current == nullptr) return nullptr;
   below = Below(*current, directory, length);
   if (below == 0) return nullptr;
-  current->holders.fetch_add(1, std::memory_order_relaxed);
-  return current;
+  Start* base = current;
+  for (std::size_t i = baseCount; i > 0; --i) {
+    if (const std::size_t belowBase = Below(*bases[i - 1], directory, length)) {
+      base = bases[i - 1];
+      below = belowBase;
+      break;
+    }
+  }
+  base->holders.fetch_add(1, std::memory_order_relaxed);
+  return base;
+}
+
+// A start for the first length characters of directory, opened as fd (a
+// copy is taken), held once; null when memory or a descriptor is short.
+Start* NewStart(const char* directory, std::size_t length, int fd) {
+  void* raw = ::operator new(sizeof(Start) + length + 1, std::nothrow);
+  if (raw == nullptr) return nullptr;
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) {
+    ::operator delete(raw);
+    return nullptr;
+  }
+  Start* start = new (raw) Start{{1}, copy, length, length + 1};
+  std::memcpy(start->Path(), directory, length);
+  start->Path()[length] = '\0';
+  return start;
 }
 
 }  // namespace
@@ -111,11 +142,16 @@ int OpenStart(const char* directory, std::size_t length) {
     }
   }
   Start* previous = nullptr;
+  Start* formerBases[kMostMountBases];
+  std::size_t formerCount = 0;
   {
     const std::lock_guard<std::mutex> guard(lock);
     previous = std::exchange(current, start);
+    formerCount = std::exchange(baseCount, 0);
+    std::memcpy(formerBases, bases, formerCount * sizeof(Start*));
   }
   LetGo(previous);
+  for (std::size_t i = 0; i < formerCount; ++i) LetGo(formerBases[i]);
   if (fd >= 0 && start == nullptr) {
     ::close(fd);
     errno = error;
@@ -130,6 +166,36 @@ bool IsBelowStart(const char* directory, std::size_t length) {
   Start* start = HoldIfBelow(directory, length, below);
   LetGo(start);
   return start != nullptr;
+}
+
+void AddMountBase(const char* directory, std::size_t length, int fd) {
+  Start* base = NewStart(directory, length, fd);
+  if (base == nullptr) return;  // what lies below is opened from the start: refused as crossing
+  {
+    const std::lock_guard<std::mutex> guard(lock);
+    if (current != nullptr && Below(*current, directory, length) != 0 &&
+        baseCount < kMostMountBases) {
+      bases[baseCount++] = base;
+      base = nullptr;
+    }
+  }
+  LetGo(base);
+}
+
+void KeepMountBasesLeadingTo(const char* directory, std::size_t length) {
+  Start* gone[kMostMountBases];
+  std::size_t goneCount = 0;
+  {
+    const std::lock_guard<std::mutex> guard(lock);
+    while (baseCount > 0) {
+      const Start& base = *bases[baseCount - 1];
+      const bool leads = Below(base, directory, length) != 0 ||
+                         (length == base.length && std::memcmp(directory, base.Path(), length) == 0);
+      if (leads) break;
+      gone[goneCount++] = bases[--baseCount];
+    }
+  }
+  for (std::size_t i = 0; i < goneCount; ++i) LetGo(gone[i]);
 }
 
 HeldStart::HeldStart() {

@@ -17,6 +17,16 @@ int OpenStart(const char* directory, std::size_t length);
 // and more.
 bool IsBelowStart(const char* directory, std::size_t length);
 
+// directory (length characters), below the start, is the root of a mount the
+// walk searches, opened as fd: what lies below it is opened relative to a
+// copy of fd from now on, never across the mount point by a path from the
+// start, which RESOLVE_NO_XDEV refuses.
+void AddMountBase(const char* directory, std::size_t length, int fd);
+
+// The walk asks for directory: the mount bases it does not lie in (or at)
+// are searched no more, and are let go of.
+void KeepMountBasesLeadingTo(const char* directory, std::size_t length);
+
 // The start of the walk, held for as long as the object lives, so that its
 // descriptor stays open; none when no walk has started.
 class HeldStart {
