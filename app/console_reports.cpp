@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "find/console_lines.h"
 #include "find/search_tally.h"
 #include "version/version_info.h"
 
@@ -9,8 +10,12 @@ namespace {
 
 constexpr char kProgramName[] = "Packhound";
 
-// Ends the line under construction and puts it out.
-void EndLine() { std::cout << '\n' << std::flush; }
+// Ends the line under construction and puts it out. After a failed write
+// nothing more reaches the stream, and the caller ends the run.
+void EndLine() {
+  std::cout << '\n';
+  consoleLines.FlushOutput();
+}
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // The fixed reports on standard output: banner, usage text, the header
 // line before a search and the summary line after it. Each line is written
-// with its newline and flushed at once; failed writes are left to the stream.
+// with its newline and flushed at once; once a write has failed, nothing more
+// is written there (consoleLines says so).
 #pragma once
 
 #include "app/option_table.h"

@@ -11,6 +11,7 @@
 #include "app/full_path.h"
 #include "app/option_table.h"
 #include "find/compressed_file_finder.h"
+#include "find/console_lines.h"
 #include "find/hresult_exception.h"
 #include "find/search_error.h"
 #include "find/search_tally.h"
@@ -47,7 +48,8 @@ bool SearchFrom(const char* startPath, const RunFlags& flags, DWORD& error) {
   }
 
   if (flags.showHeader) ShowHeader(flags.recursive, startPath, flags.searchUncompressed);
-  if (found) {
+  // A header nobody reads would not be followed by a walk either.
+  if (found && !consoleLines.OutputFailed()) {
     while (finder.ProcessCurrent()) {
       if (!finder.FindNext()) {
         finder.ProcessQueue();
@@ -55,6 +57,8 @@ bool SearchFrom(const char* startPath, const RunFlags& flags, DWORD& error) {
       }
     }
   }
+  // A run whose output failed ends there: no summary of a listing cut short.
+  if (consoleLines.OutputFailed()) return true;
   if (flags.showSummary) ShowSummary();
   ShowFilesJudgedByAttribute(searchTally.judgedByAttributeCount);
   return true;
@@ -80,11 +84,11 @@ int Search(int argc, char* argv[]) {
   if (scan.usageRequested) {
     ShowUsage(options.data(), kOptionCount);
     if (scan.longOptionsToo) ShowLongOptions();
-    return 0;
+    return consoleLines.OutputFailed() ? -1 : 0;
   }
   if (scan.versionRequested) {
     ShowBanner();
-    return 0;
+    return consoleLines.OutputFailed() ? -1 : 0;
   }
   const char* startPath = scan.startPath;
 
@@ -112,6 +116,8 @@ int Search(int argc, char* argv[]) {
     searched = SearchFrom(startPath, flags, error);
   }
   if (!searched) CannotSearch(scan.startPath, error);
+  // Output that did not arrive is no result: the count would pass for one.
+  if (consoleLines.OutputFailed()) return -1;
   return searchTally.foundCount;
 }
 

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <new>
 
+#include "find/console_lines.h"
 #include "find/hresult_exception.h"
 #include "find/search_error.h"
 #include "find/search_tally.h"
@@ -92,7 +93,9 @@ bool CompressedFileFinder::OnFile(const char* name) {
   }
   if (compressed == searchTally.searchUncompressed) return true;
   ++searchTally.foundCount;
-  if (searchTally.listFiles) WriteListingLine(name);
+  // A listing that cannot be written ends the search: the walk would go on
+  // only to count what nobody reads.
+  if (searchTally.listFiles) return WriteListingLine(name);
   return true;
 }
 
@@ -100,7 +103,7 @@ bool CompressedFileFinder::OnFile(const char* name) {
 // allocated, and the one flush puts the whole line out, in one write, as soon
 // as the file is found. A line too long for the room goes out in its pieces,
 // under the same one flush.
-void CompressedFileFinder::WriteListingLine(const char* name) {
+bool CompressedFileFinder::WriteListingLine(const char* name) {
   const char* directoryText = currentDirectory;
   const std::size_t directoryLength = static_cast<std::size_t>(currentDirectory.GetLength());
   const std::size_t nameLength = std::strlen(name);
@@ -121,7 +124,7 @@ void CompressedFileFinder::WriteListingLine(const char* name) {
     std::cout.write(name, static_cast<std::streamsize>(nameLength));
     std::cout.put('\n');
   }
-  std::cout.flush();
+  return consoleLines.FlushOutput();
 }
 
 // The block only grows, to twice its room at least, and is otherwise

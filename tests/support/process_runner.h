@@ -21,6 +21,9 @@ enum class OutputTarget {
   kCaptured,    // standard output is read back
   kClosed,      // standard output is closed before the program starts
   kFullDevice,  // every write to standard output fails for lack of room
+  // A pipe of one page, closed by its reader once the first line is read:
+  // the rest of what the program writes after that fails.
+  kClosedAfterFirstLine,
 };
 
 // Called while the program runs with its standard output as read so far,

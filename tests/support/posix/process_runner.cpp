@@ -15,8 +15,9 @@ const char kNativeLineEnd[] = "\n";
 
 namespace {
 
+// With firstLineOnly, standard output is closed as soon as its first line is in.
 void ReadBoth(int outFd, int errFd, std::string& out, std::string& err,
-              const OutputWatcher& watcher) {
+              const OutputWatcher& watcher, bool firstLineOnly) {
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open = (outFd >= 0) + (errFd >= 0);
@@ -33,7 +34,9 @@ void ReadBoth(int outFd, int errFd, std::string& out, std::string& err,
       if (n > 0) {
         sinks[i]->append(buffer, static_cast<std::size_t>(n));
         if (i == 0 && watcher) watcher(out);
-      } else if (n == 0 || errno != EINTR) {
+      }
+      const bool lineIn = i == 0 && firstLineOnly && out.find('\n') != std::string::npos;
+      if (lineIn || n == 0 || (n < 0 && errno != EINTR)) {
         ::close(fds[i].fd);
         fds[i].fd = -1;
         --open;
@@ -50,15 +53,18 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   int outPipe[2] = {-1, -1};
   int errPipe[2] = {-1, -1};
   if (::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  if (output == OutputTarget::kCaptured && ::pipe2(outPipe, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
+  const bool piped =
+      output == OutputTarget::kCaptured || output == OutputTarget::kClosedAfterFirstLine;
+  if (piped && ::pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  // One page holds a few lines: what follows must wait for the reader, who is gone by then.
+  if (output == OutputTarget::kClosedAfterFirstLine) ::fcntl(outPipe[1], F_SETPIPE_SZ, 4096);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   switch (output) {
     case OutputTarget::kCaptured:
+    case OutputTarget::kClosedAfterFirstLine:
       posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
       break;
     case OutputTarget::kClosed:
@@ -91,7 +97,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   }
 
   ProcessResult result;
-  ReadBoth(outPipe[0], errPipe[0], result.out, result.err, watcher);
+  ReadBoth(outPipe[0], errPipe[0], result.out, result.err, watcher,
+           output == OutputTarget::kClosedAfterFirstLine);
   result.rawOut = result.out;
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
