@@ -65,8 +65,9 @@ void ShowLongOptions() {
 }
 
 void ShowHeader(bool recursive, const char* path, bool searchUncompressed) {
-  std::cout << (recursive ? "Recursive" : "Nonrecursive") << " search of " << path << " for "
-            << (searchUncompressed ? "uncompressed" : "compressed") << " files.";
+  std::cout << (recursive ? "Recursive" : "Nonrecursive") << " search of ";
+  WriteShown(std::cout, path, consoleLines.OutputIsTerminal());
+  std::cout << " for " << (searchUncompressed ? "uncompressed" : "compressed") << " files.";
   EndLine();
 }
 

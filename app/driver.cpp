@@ -77,6 +77,7 @@ std::unique_ptr<char* []> TableArguments(int argc, char* argv[], int& count) {
 }
 
 int Search(int argc, char* argv[]) {
+  consoleLines.Open();
   RunFlags flags;
   const std::array<OptionEntry, kOptionCount> options = MakeOptionTable(flags);
 

@@ -58,18 +58,20 @@ bool CompressedFileFinder::FindNext() {
 // In the framing of the fatal messages, and written as they are.
 void CompressedFileFinder::WriteWarningLine() const {
   char words[kSearchErrorRoom];
-  std::cerr << "Packhound: Cannot search " << static_cast<const char*>(directory) << ": "
-            << SearchErrorText(searchError, words) << ".\n"
-            << std::flush;
+  std::cerr << "Packhound: Cannot search ";
+  WriteShown(std::cerr, directory, consoleLines.ErrorIsTerminal());
+  std::cerr << ": " << SearchErrorText(searchError, words) << ".\n" << std::flush;
 }
 
 void CompressedFileFinder::WriteUnreadableLine(const char* name, DWORD error) const {
   char words[kSearchErrorRoom];
   const std::size_t directoryLength = static_cast<std::size_t>(currentDirectory.GetLength());
+  const bool terminal = consoleLines.ErrorIsTerminal();
   std::cerr << "Packhound: Cannot read the attributes of ";
-  std::cerr.write(currentDirectory, static_cast<std::streamsize>(directoryLength));
+  WriteShown(std::cerr, currentDirectory, directoryLength, terminal);
   if (NeedsSeparator(currentDirectory, directoryLength)) std::cerr.put(kPathSeparator);
-  std::cerr << name << ": " << SearchErrorText(error, words) << ".\n" << std::flush;
+  WriteShown(std::cerr, name, terminal);
+  std::cerr << ": " << SearchErrorText(error, words) << ".\n" << std::flush;
 }
 
 bool CompressedFileFinder::OnBeforeEnterDirectory(const char*) { return true; }
@@ -102,7 +104,8 @@ bool CompressedFileFinder::OnFile(const char* name) {
 // Composed on the stack and handed to the stream in one piece: nothing is
 // allocated, and the one flush puts the whole line out, in one write, as soon
 // as the file is found. A line too long for the room goes out in its pieces,
-// under the same one flush.
+// under the same one flush. On a terminal a name's control bytes show as '?',
+// at the cost of one test of a flag elsewhere.
 bool CompressedFileFinder::WriteListingLine(const char* name) {
   const char* directoryText = currentDirectory;
   const std::size_t directoryLength = static_cast<std::size_t>(currentDirectory.GetLength());
@@ -110,18 +113,20 @@ bool CompressedFileFinder::WriteListingLine(const char* name) {
   const bool addSeparator = NeedsSeparator(directoryText, directoryLength);
   const std::size_t separatorLength = addSeparator ? 1 : 0;
   const std::size_t length = directoryLength + separatorLength + nameLength + 1;
+  const bool terminal = consoleLines.OutputIsTerminal();
 
   char line[kFullPathBufferSize + MAX_PATH];
   if (length <= sizeof line) {
     std::memcpy(line, directoryText, directoryLength);
     if (addSeparator) line[directoryLength] = kPathSeparator;
     std::memcpy(line + directoryLength + separatorLength, name, nameLength);
+    if (terminal) ReplaceControlBytes(line, length - 1);
     line[length - 1] = '\n';
     std::cout.write(line, static_cast<std::streamsize>(length));
   } else {
-    std::cout.write(directoryText, static_cast<std::streamsize>(directoryLength));
+    WriteShown(std::cout, directoryText, directoryLength, terminal);
     if (addSeparator) std::cout.put(kPathSeparator);
-    std::cout.write(name, static_cast<std::streamsize>(nameLength));
+    WriteShown(std::cout, name, nameLength, terminal);
     std::cout.put('\n');
   }
   return consoleLines.FlushOutput();

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,14 +47,31 @@ void ReadBoth(int outFd, int errFd, std::string& out, std::string& err,
   }
 }
 
+// A pseudo-terminal that passes bytes as they are (no CR before LF): its
+// end for the program in inner, the one to read it back from in outer.
+void OpenTerminal(int& outer, int& inner) {
+  struct termios raw;
+  ::cfmakeraw(&raw);
+  if (::openpty(&outer, &inner, nullptr, &raw, nullptr) != 0) {
+    throw std::runtime_error("openpty failed");
+  }
+  ::fcntl(outer, F_SETFD, FD_CLOEXEC);
+  ::fcntl(inner, F_SETFD, FD_CLOEXEC);
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workingDirectory, OutputTarget output,
-                         const OutputWatcher& watcher) {
+                         const OutputWatcher& watcher, ErrorTarget error) {
   int outPipe[2] = {-1, -1};
   int errPipe[2] = {-1, -1};
-  if (::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (error == ErrorTarget::kTerminal) {
+    OpenTerminal(errPipe[0], errPipe[1]);
+  } else if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  if (output == OutputTarget::kTerminal) OpenTerminal(outPipe[0], outPipe[1]);
   const bool piped =
       output == OutputTarget::kCaptured || output == OutputTarget::kClosedAfterFirstLine;
   if (piped && ::pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -65,6 +84,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   switch (output) {
     case OutputTarget::kCaptured:
     case OutputTarget::kClosedAfterFirstLine:
+    case OutputTarget::kTerminal:
       posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
       break;
     case OutputTarget::kClosed:

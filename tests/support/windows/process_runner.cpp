@@ -71,7 +71,10 @@ std::string Drain(HANDLE pipe, const OutputWatcher& watcher = {}, bool firstLine
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workingDirectory, OutputTarget output,
-                         const OutputWatcher& watcher) {
+                         const OutputWatcher& watcher, ErrorTarget error) {
+  if (output == OutputTarget::kTerminal || error == ErrorTarget::kTerminal) {
+    throw std::runtime_error("no pseudo-terminal on Windows");
+  }
   std::string commandLine = Quote(program);
   for (const std::string& argument : arguments) {
     commandLine += ' ';
