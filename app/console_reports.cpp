@@ -57,6 +57,8 @@ void ShowLongOptions() {
       "     \t\tdata compressed with no attribute to say so (btrfs, and NTFS's",
       "     \t\toverlay compression); each file there is asked, and one that",
       "     \t\tcannot be is judged by its attribute alone. (Default: OFF)",
+      "     --null\tEnds each listed path with a NUL byte instead of a newline, so",
+      "     \t\tthat xargs -0 takes every name whole. (Default: OFF)",
   };
   for (const char* line : kLines) {
     std::cout << line;

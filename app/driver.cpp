@@ -64,13 +64,13 @@ bool SearchFrom(const char* startPath, const RunFlags& flags, DWORD& error) {
   return true;
 }
 
-// The arguments the option table parses: all but "--extents", which is no
-// row of it. Kept in argv's own order, argv[0] first.
+// The arguments the option table parses: all but the long options, which
+// are no rows of it. Kept in argv's own order, argv[0] first.
 std::unique_ptr<char* []> TableArguments(int argc, char* argv[], int& count) {
   std::unique_ptr<char*[]> arguments(new char*[static_cast<std::size_t>(argc) + 1]);
   count = 0;
   for (int i = 0; i < argc; ++i) {
-    if (i == 0 || argv[i] == nullptr || !IsExtentsOption(argv[i])) arguments[count++] = argv[i];
+    if (i == 0 || argv[i] == nullptr || !IsRunLongOption(argv[i])) arguments[count++] = argv[i];
   }
   arguments[count] = nullptr;
   return arguments;
@@ -93,14 +93,15 @@ int Search(int argc, char* argv[]) {
   }
   const char* startPath = scan.startPath;
 
-  if (scan.extents) {
+  if (scan.extents || scan.nullEnds) {
     int tableArgumentCount = 0;
     const std::unique_ptr<char*[]> tableArguments = TableArguments(argc, argv, tableArgumentCount);
     ParseOptions(tableArgumentCount, tableArguments.get(), options.data(), kOptionCount);
-    AskHowFilesAreStored();
   } else {
     ParseOptions(argc, argv, options.data(), kOptionCount);
   }
+  if (scan.extents) AskHowFilesAreStored();
+  searchTally.listEndsWithNull = scan.nullEnds;
 
   searchTally.searchUncompressed = flags.searchUncompressed;
   if (!flags.showSummary && flags.summaryOnly)

@@ -114,6 +114,8 @@ bool CompressedFileFinder::WriteListingLine(const char* name) {
   const std::size_t separatorLength = addSeparator ? 1 : 0;
   const std::size_t length = directoryLength + separatorLength + nameLength + 1;
   const bool terminal = consoleLines.OutputIsTerminal();
+  // A NUL, which no name holds, keeps a name with a newline whole for xargs -0.
+  const char lineEnd = searchTally.listEndsWithNull ? '\0' : '\n';
 
   char line[kFullPathBufferSize + MAX_PATH];
   if (length <= sizeof line) {
@@ -121,13 +123,13 @@ bool CompressedFileFinder::WriteListingLine(const char* name) {
     if (addSeparator) line[directoryLength] = kPathSeparator;
     std::memcpy(line + directoryLength + separatorLength, name, nameLength);
     if (terminal) ReplaceControlBytes(line, length - 1);
-    line[length - 1] = '\n';
+    line[length - 1] = lineEnd;
     std::cout.write(line, static_cast<std::streamsize>(length));
   } else {
     WriteShown(std::cout, directoryText, directoryLength, terminal);
     if (addSeparator) std::cout.put(kPathSeparator);
     WriteShown(std::cout, name, nameLength, terminal);
-    std::cout.put('\n');
+    std::cout.put(lineEnd);
   }
   return consoleLines.FlushOutput();
 }

@@ -8,6 +8,7 @@ struct SearchTally {
   LONG foundCount = 0;              // matching files
   DWORD examinedCount = 0;          // files handed to OnFile; directories never count
   bool listFiles = true;            // one listing line per matching file
+  bool listEndsWithNull = false;    // each listing line ends with a NUL byte, not a newline
   // Files examined whose storage could not be asked about (how the file
   // system stores their data), so that their attribute alone told.
   unsigned long long judgedByAttributeCount = 0;

@@ -26,4 +26,6 @@ inline constexpr char kLongOptionsText[] =
     "     --extents\tAlso counts a file as compressed when its file system stores its\n"
     "     \t\tdata compressed with no attribute to say so (btrfs, and NTFS's\n"
     "     \t\toverlay compression); each file there is asked, and one that\n"
-    "     \t\tcannot be is judged by its attribute alone. (Default: OFF)\n";
+    "     \t\tcannot be is judged by its attribute alone. (Default: OFF)\n"
+    "     --null\tEnds each listed path with a NUL byte instead of a newline, so\n"
+    "     \t\tthat xargs -0 takes every name whole. (Default: OFF)\n";
