@@ -26,11 +26,12 @@ std::array<OptionEntry, kOptionCount> MakeOptionTable(RunFlags& flags) {
 }
 
 bool IsRunLongOption(const char* argument) {
-  return std::strcmp(argument, "--extents") == 0 || std::strcmp(argument, "--null") == 0;
+  return std::strcmp(argument, "--extents") == 0 || std::strcmp(argument, "--null") == 0 ||
+         std::strcmp(argument, "--mounts") == 0;
 }
 
 PreScan PreScanArguments(int argc, char* argv[]) {
-  PreScan scan{".", false, false, false, false, false};
+  PreScan scan{".", false, false, false, false, false, false};
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument == nullptr) continue;
@@ -46,6 +47,7 @@ PreScan PreScanArguments(int argc, char* argv[]) {
     if (std::strcmp(argument, "--version") == 0) scan.versionRequested = true;
     if (std::strcmp(argument, "--extents") == 0) scan.extents = true;
     if (std::strcmp(argument, "--null") == 0) scan.nullEnds = true;
+    if (std::strcmp(argument, "--mounts") == 0) scan.mounts = true;
   }
   return scan;
 }

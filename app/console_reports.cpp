@@ -4,6 +4,7 @@
 
 #include "find/console_lines.h"
 #include "find/search_tally.h"
+#include "platform/port.h"
 #include "version/version_info.h"
 
 namespace {
@@ -59,6 +60,8 @@ void ShowLongOptions() {
       "     \t\tcannot be is judged by its attribute alone. (Default: OFF)",
       "     --null\tEnds each listed path with a NUL byte instead of a newline, so",
       "     \t\tthat xargs -0 takes every name whole. (Default: OFF)",
+      "     --mounts\tAlso searches the file systems mounted below the path, which",
+      "     \t\tare otherwise passed over (Linux). (Default: OFF)",
   };
   for (const char* line : kLines) {
     std::cout << line;
@@ -79,10 +82,19 @@ void ShowSummary() {
   EndLine();
 }
 
-void ShowFilesJudgedByAttribute(unsigned long long count) {
-  if (count == 0) return;
-  std::cerr << "Packhound: " << count << (count == 1 ? " file" : " files")
-            << " could not be opened; " << (count == 1 ? "its" : "their")
-            << " attribute alone was used.\n"
-            << std::flush;
+void ShowClosingLines() {
+  if (const unsigned long long count = searchTally.judgedByAttributeCount) {
+    std::cerr << kProgramName << ": " << count << (count == 1 ? " file" : " files")
+              << " could not be opened; " << (count == 1 ? "its" : "their")
+              << " attribute alone was used.\n"
+              << std::flush;
+  }
+  if (const DWORD count = searchTally.mountPointCount; count != 0 && kMountsCanBeSearched) {
+    const bool one = count == 1;
+    std::cerr << kProgramName << ": " << count
+              << (one ? " mount point was not searched ("
+                      : " mount points were not searched (the first: ");
+    WriteShown(std::cerr, searchTally.firstMountPoint, consoleLines.ErrorIsTerminal());
+    std::cerr << "); --mounts searches " << (one ? "it" : "them") << ".\n" << std::flush;
+  }
 }

@@ -1,5 +1,6 @@
 // The fixed reports on standard output: banner, usage text, the header
-// line before a search and the summary line after it. Each line is written
+// line before a search and the summary line after it; and the lines that
+// close a run on standard error. Each line is written
 // with its newline and flushed at once; once a write has failed, nothing more
 // is written there (consoleLines says so).
 #pragma once
@@ -15,7 +16,9 @@ void ShowLongOptions();
 void ShowHeader(bool recursive, const char* path, bool searchUncompressed);
 // Reads the counters and the search kind from searchTally.
 void ShowSummary();
-// On standard error, once the search has ended: how many files could not be
-// asked how they are stored, and so were judged by their attribute alone.
-// Nothing when there were none.
-void ShowFilesJudgedByAttribute(unsigned long long count);
+// On standard error, once the search has ended and its summary is out, the
+// lines that close the run, read from searchTally: how many files could not
+// be asked how they are stored, and so were judged by their attribute alone;
+// how many mount points the walk passed over, where --mounts would search
+// them. Nothing for what did not happen.
+void ShowClosingLines();

@@ -60,7 +60,7 @@ bool SearchFrom(const char* startPath, const RunFlags& flags, DWORD& error) {
   // A run whose output failed ends there: no summary of a listing cut short.
   if (consoleLines.OutputFailed()) return true;
   if (flags.showSummary) ShowSummary();
-  ShowFilesJudgedByAttribute(searchTally.judgedByAttributeCount);
+  ShowClosingLines();
   return true;
 }
 
@@ -93,7 +93,7 @@ int Search(int argc, char* argv[]) {
   }
   const char* startPath = scan.startPath;
 
-  if (scan.extents || scan.nullEnds) {
+  if (scan.extents || scan.nullEnds || scan.mounts) {
     int tableArgumentCount = 0;
     const std::unique_ptr<char*[]> tableArguments = TableArguments(argc, argv, tableArgumentCount);
     ParseOptions(tableArgumentCount, tableArguments.get(), options.data(), kOptionCount);
@@ -101,6 +101,7 @@ int Search(int argc, char* argv[]) {
     ParseOptions(argc, argv, options.data(), kOptionCount);
   }
   if (scan.extents) AskHowFilesAreStored();
+  if (scan.mounts) SearchMountsBelow();
   searchTally.listEndsWithNull = scan.nullEnds;
 
   searchTally.searchUncompressed = flags.searchUncompressed;

@@ -174,4 +174,17 @@ bool CompressedFileFinder::OnLeaveDirectory(const char* path) {
   return true;
 }
 
-void CompressedFileFinder::SetFoundItem(FindDataItem& shown) { foundItem = &shown; }
+// Every entry passes here first, so that a mount point the walk passes over
+// is counted before it is; only a recursive search would have entered it.
+void CompressedFileFinder::SetFoundItem(FindDataItem& shown) {
+  foundItem = &shown;
+  const WIN32_FIND_DATAA& record = shown.record;
+  if ((record.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+      record.dwReserved0 != IO_REPARSE_TAG_MOUNT_POINT || !shown.IsDirectory() ||
+      (mode != QueuedRecursion && mode != ImmediateRecursion)) {
+    return;
+  }
+  if (searchTally.mountPointCount++ == 0) {
+    searchTally.firstMountPoint = JoinPath(currentDirectory, record.cFileName);
+  }
+}

@@ -1,5 +1,6 @@
 // The program's own finder: a DirectoryFinder that is its own sink, counts
-// examined and matching files in searchTally and writes one listing line per
+// examined and matching files, and the mount points it passes over, in
+// searchTally and writes one listing line per
 // match on standard output, flushed at once; the search stops at the first
 // line that cannot be written. A directory below the start that
 // cannot be searched, or not to its end, gets one warning line on standard

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "text/cstring.h"
 
 struct SearchTally {
   bool searchUncompressed = false;  // count files whose compressed bit is clear instead
@@ -12,6 +13,10 @@ struct SearchTally {
   // Files examined whose storage could not be asked about (how the file
   // system stores their data), so that their attribute alone told.
   unsigned long long judgedByAttributeCount = 0;
+  // Mount points below the start that a recursive search passed over, and
+  // the first of them as a listing line would name it.
+  DWORD mountPointCount = 0;
+  CString firstMountPoint;
 };
 
 extern SearchTally searchTally;

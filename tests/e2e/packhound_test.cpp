@@ -310,6 +310,8 @@ TEST_F(PackhoundTest, RejectedOptionsEndWithTheTextQuotedAsTyped) {
       {{"--NULL"}, "-NULL"},
       {{"--nul"}, "-nul"},
       {{"--null", "-z"}, "z"},
+      {{"--mount"}, "-mount"},
+      {{"-mounts"}, "mounts"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);

@@ -47,7 +47,7 @@ cases=(
   "-s offers both options that begin with -s|-s|-so|-su|"
   "-n offers the three options that begin with -n|-n|-nh|-nr|-ns|"
   "an option already given is offered again, as each one toggles|-su,-s|-so|-su|"
-  "-- offers the long options|--|--extents|--help|--null|--version|"
+  "-- offers the long options|--|--extents|--help|--mounts|--null|--version|"
   "--n offers the long option that begins with --n|--n|--null|"
   "an unknown option prefix offers nothing|-x|"
   "an empty word offers the directories, no file and no option||alpha|beta dir|"

@@ -28,4 +28,6 @@ inline constexpr char kLongOptionsText[] =
     "     \t\toverlay compression); each file there is asked, and one that\n"
     "     \t\tcannot be is judged by its attribute alone. (Default: OFF)\n"
     "     --null\tEnds each listed path with a NUL byte instead of a newline, so\n"
-    "     \t\tthat xargs -0 takes every name whole. (Default: OFF)\n";
+    "     \t\tthat xargs -0 takes every name whole. (Default: OFF)\n"
+    "     --mounts\tAlso searches the file systems mounted below the path, which\n"
+    "     \t\tare otherwise passed over (Linux). (Default: OFF)\n";
