@@ -82,7 +82,7 @@ void ShowSummary() {
   EndLine();
 }
 
-void ShowClosingLines() {
+void ShowClosingLines(bool compressedByMountOption) {
   if (const unsigned long long count = searchTally.judgedByAttributeCount) {
     std::cerr << kProgramName << ": " << count << (count == 1 ? " file" : " files")
               << " could not be opened; " << (count == 1 ? "its" : "their")
@@ -96,5 +96,11 @@ void ShowClosingLines() {
                       : " mount points were not searched (the first: ");
     WriteShown(std::cerr, searchTally.firstMountPoint, consoleLines.ErrorIsTerminal());
     std::cerr << "); --mounts searches " << (one ? "it" : "them") << ".\n" << std::flush;
+  }
+  if (compressedByMountOption) {
+    std::cerr << kProgramName
+              << ": btrfs compresses files here by its compress mount option, which sets no "
+                 "attribute; --extents finds them.\n"
+              << std::flush;
   }
 }

@@ -20,5 +20,7 @@ void ShowSummary();
 // lines that close the run, read from searchTally: how many files could not
 // be asked how they are stored, and so were judged by their attribute alone;
 // how many mount points the walk passed over, where --mounts would search
-// them. Nothing for what did not happen.
-void ShowClosingLines();
+// them; and, with compressedByMountOption, that btrfs compresses files there
+// without the attribute, which --extents finds. Nothing for what did not
+// happen.
+void ShowClosingLines(bool compressedByMountOption);

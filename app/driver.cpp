@@ -60,7 +60,6 @@ bool SearchFrom(const char* startPath, const RunFlags& flags, DWORD& error) {
   // A run whose output failed ends there: no summary of a listing cut short.
   if (consoleLines.OutputFailed()) return true;
   if (flags.showSummary) ShowSummary();
-  ShowClosingLines();
   return true;
 }
 
@@ -121,6 +120,8 @@ int Search(int argc, char* argv[]) {
   if (!searched) CannotSearch(scan.startPath, error);
   // Output that did not arrive is no result: the count would pass for one.
   if (consoleLines.OutputFailed()) return -1;
+  // Asked once the walk has ended, of the directories it searched.
+  ShowClosingLines(!scan.extents && FilesCompressedByMountOption());
   return searchTally.foundCount;
 }
 
