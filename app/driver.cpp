@@ -48,14 +48,17 @@ bool SearchFrom(const char* startPath, const RunFlags& flags, DWORD& error) {
   }
 
   if (flags.showHeader) ShowHeader(flags.recursive, startPath, flags.searchUncompressed);
+  searchTally.directoryCount = 1;
   // A header nobody reads would not be followed by a walk either.
   if (found && !consoleLines.OutputFailed()) {
+    consoleLines.StartProgress(searchTally, searchTally.listFiles);
     while (finder.ProcessCurrent()) {
       if (!finder.FindNext()) {
         finder.ProcessQueue();
         break;
       }
     }
+    consoleLines.EndProgress();
   }
   // A run whose output failed ends there: no summary of a listing cut short.
   if (consoleLines.OutputFailed()) return true;

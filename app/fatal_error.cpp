@@ -9,6 +9,7 @@
 
 void FatalError(const char* message, int exitCode) {
   // A message may quote the command line or a path: shown as names are.
+  consoleLines.BeginErrorLine();
   std::cerr << "Packhound: ";
   WriteShown(std::cerr, message, consoleLines.ErrorIsTerminal());
   std::cerr << "; cannot continue.\n" << std::flush;

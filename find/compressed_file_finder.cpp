@@ -58,6 +58,7 @@ bool CompressedFileFinder::FindNext() {
 // In the framing of the fatal messages, and written as they are.
 void CompressedFileFinder::WriteWarningLine() const {
   char words[kSearchErrorRoom];
+  consoleLines.BeginErrorLine();
   std::cerr << "Packhound: Cannot search ";
   WriteShown(std::cerr, directory, consoleLines.ErrorIsTerminal());
   std::cerr << ": " << SearchErrorText(searchError, words) << ".\n" << std::flush;
@@ -67,6 +68,7 @@ void CompressedFileFinder::WriteUnreadableLine(const char* name, DWORD error) co
   char words[kSearchErrorRoom];
   const std::size_t directoryLength = static_cast<std::size_t>(currentDirectory.GetLength());
   const bool terminal = consoleLines.ErrorIsTerminal();
+  consoleLines.BeginErrorLine();
   std::cerr << "Packhound: Cannot read the attributes of ";
   WriteShown(std::cerr, currentDirectory, directoryLength, terminal);
   if (NeedsSeparator(currentDirectory, directoryLength)) std::cerr.put(kPathSeparator);
@@ -78,6 +80,7 @@ bool CompressedFileFinder::OnBeforeEnterDirectory(const char*) { return true; }
 
 bool CompressedFileFinder::OnFile(const char* name) {
   ++searchTally.examinedCount;
+  consoleLines.NoteProgress();
   if (foundItem == nullptr) return true;
   const WIN32_FIND_DATAA& record = foundItem->record;
   // Nothing is known of a file whose attributes could not be read: it is
@@ -158,6 +161,8 @@ void CompressedFileFinder::SetCurrentDirectory(const char* text, std::size_t len
 }
 
 bool CompressedFileFinder::OnEnterDirectory(const char* path) {
+  ++searchTally.directoryCount;
+  consoleLines.NoteProgress();
   SetCurrentDirectory(path, path != nullptr ? std::strlen(path) : 0);
   return true;
 }

@@ -8,6 +8,7 @@ struct SearchTally {
   bool searchUncompressed = false;  // count files whose compressed bit is clear instead
   LONG foundCount = 0;              // matching files
   DWORD examinedCount = 0;          // files handed to OnFile; directories never count
+  DWORD directoryCount = 0;         // directories searched so far, the start's included
   bool listFiles = true;            // one listing line per matching file
   bool listEndsWithNull = false;    // each listing line ends with a NUL byte, not a newline
   // Files examined whose storage could not be asked about (how the file
