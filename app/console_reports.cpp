@@ -62,6 +62,10 @@ void ShowLongOptions() {
       "     \t\tthat xargs -0 takes every name whole. (Default: OFF)",
       "     --mounts\tAlso searches the file systems mounted below the path, which",
       "     \t\tare otherwise passed over (Linux). (Default: OFF)",
+      "",
+      "Exit status: the number of matching files, 254 for 254 or more (Windows: the",
+      "count itself); 0 after this usage text; 255 after an error (Windows: -1).",
+      "A match is a non-zero status, which if, set -e and xargs take for a failure.",
   };
   for (const char* line : kLines) {
     std::cout << line;

@@ -11,7 +11,8 @@
 void ShowBanner();
 // The banner, then the usage text.
 void ShowUsage(const OptionEntry* table, int count);
-// The long options, after the usage text, for "--help".
+// The long options and what the exit status means, after the usage text,
+// for "--help".
 void ShowLongOptions();
 void ShowHeader(bool recursive, const char* path, bool searchUncompressed);
 // Reads the counters and the search kind from searchTally.
