@@ -1,8 +1,8 @@
-// The fixed reports on standard output: banner, usage text, the header
-// line before a search and the summary line after it; and the lines that
-// close a run on standard error. Each line is written
-// with its newline and flushed at once; once a write has failed, nothing more
-// is written there (consoleLines says so).
+// The fixed reports on standard output: banner, usage text, the header line
+// before a search and the summary line after it; and the lines that close a
+// run on standard error. Each line is written with its newline and flushed
+// at once; once a write to standard output has failed, nothing more is
+// written there (consoleLines says so).
 #pragma once
 
 #include "app/option_table.h"

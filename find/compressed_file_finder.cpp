@@ -55,7 +55,7 @@ bool CompressedFileFinder::FindNext() {
   return false;
 }
 
-// In the framing of the fatal messages, and written as they are.
+// In the framing of the fatal messages; the directory shown as names are.
 void CompressedFileFinder::WriteWarningLine() const {
   char words[kSearchErrorRoom];
   consoleLines.BeginErrorLine();
@@ -107,8 +107,8 @@ bool CompressedFileFinder::OnFile(const char* name) {
 // Composed on the stack and handed to the stream in one piece: nothing is
 // allocated, and the one flush puts the whole line out, in one write, as soon
 // as the file is found. A line too long for the room goes out in its pieces,
-// under the same one flush. On a terminal a name's control bytes show as '?',
-// at the cost of one test of a flag elsewhere.
+// under the same one flush. On a terminal a name's control bytes show as '?';
+// anywhere else that costs the test of one flag.
 bool CompressedFileFinder::WriteListingLine(const char* name) {
   const char* directoryText = currentDirectory;
   const std::size_t directoryLength = static_cast<std::size_t>(currentDirectory.GetLength());
@@ -179,8 +179,9 @@ bool CompressedFileFinder::OnLeaveDirectory(const char* path) {
   return true;
 }
 
-// Every entry passes here first, so that a mount point the walk passes over
-// is counted before it is; only a recursive search would have entered it.
+// Every entry passes here before any other event: a mount point, which the
+// walk then passes over, is counted here, where a recursive search would
+// have entered it.
 void CompressedFileFinder::SetFoundItem(FindDataItem& shown) {
   foundItem = &shown;
   const WIN32_FIND_DATAA& record = shown.record;

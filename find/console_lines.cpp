@@ -37,6 +37,7 @@ void ConsoleLines::Open() {
 bool ConsoleLines::FlushOutput() {
   if (outputFailed) return false;
   if (std::cout.flush()) return true;
+  // Asked at once: the next call may change errno, or the last error.
   const char* reason = OutputFailureReason();
   outputFailed = true;
   if (reason != nullptr) {
