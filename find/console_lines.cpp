@@ -111,8 +111,8 @@ void ConsoleLines::EraseProgress() {
 
 void ReplaceControlBytes(char* text, std::size_t length) noexcept {
   for (std::size_t i = 0; i < length; ++i) {
-    const unsigned char byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte == 0x7F) text[i] = '?';
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) text[i] = '?';
   }
 }
 
@@ -121,6 +121,11 @@ void WriteShown(std::ostream& stream, const char* text, std::size_t length, bool
     stream.write(text, static_cast<std::streamsize>(length));
     return;
   }
+  // Flushed once, at the end, as a write of the whole text would be: a
+  // unit-buffered stream (standard error) would otherwise put out each piece,
+  // and a console would be handed a character cut at its end.
+  const std::ios_base::fmtflags flags = stream.flags();
+  stream.unsetf(std::ios_base::unitbuf);
   char shown[256];
   while (length > 0) {
     const std::size_t piece = std::min(length, sizeof shown);
@@ -130,6 +135,8 @@ void WriteShown(std::ostream& stream, const char* text, std::size_t length, bool
     text += piece;
     length -= piece;
   }
+  stream.flags(flags);
+  if ((flags & std::ios_base::unitbuf) != 0) stream.flush();
 }
 
 void WriteShown(std::ostream& stream, const char* text, bool terminal) {
