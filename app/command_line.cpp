@@ -25,10 +25,13 @@ std::array<OptionEntry, kOptionCount> MakeOptionTable(RunFlags& flags) {
   }};
 }
 
-bool IsExtentsOption(const char* argument) { return std::strcmp(argument, "--extents") == 0; }
+bool IsRunLongOption(const char* argument) {
+  return std::strcmp(argument, "--extents") == 0 || std::strcmp(argument, "--null") == 0 ||
+         std::strcmp(argument, "--mounts") == 0;
+}
 
 PreScan PreScanArguments(int argc, char* argv[]) {
-  PreScan scan{".", false, false, false, false};
+  PreScan scan{".", false, false, false, false, false, false};
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (argument == nullptr) continue;
@@ -42,7 +45,9 @@ PreScan PreScanArguments(int argc, char* argv[]) {
       break;
     }
     if (std::strcmp(argument, "--version") == 0) scan.versionRequested = true;
-    if (IsExtentsOption(argument)) scan.extents = true;
+    if (std::strcmp(argument, "--extents") == 0) scan.extents = true;
+    if (std::strcmp(argument, "--null") == 0) scan.nullEnds = true;
+    if (std::strcmp(argument, "--mounts") == 0) scan.mounts = true;
   }
   return scan;
 }

@@ -1,6 +1,7 @@
 // The six run flags, the option table bound to them, and the pre-scan of the
 // command line for the starting path, a usage request, a version request and
-// the request to ask how files are stored.
+// the long options that change the run (how files are stored, how listing
+// lines end, whether mounts below the start are searched).
 #pragma once
 
 #include <array>
@@ -30,11 +31,14 @@ struct PreScan {
   bool longOptionsToo;    // the usage request was "--help": the long options are told too
   bool versionRequested;  // an argument exactly "--version"
   bool extents;           // an argument exactly "--extents"
+  bool nullEnds;          // an argument exactly "--null"
+  bool mounts;            // an argument exactly "--mounts"
 };
 
-// Whether argument is one of the long options, taken whole and apart from
-// the option table.
-bool IsExtentsOption(const char* argument);
+// Whether argument is one of the long options that change the run
+// ("--extents", "--null", "--mounts"), each taken whole and apart from the
+// option table.
+bool IsRunLongOption(const char* argument);
 
 // Looks at the arguments in order, before any option takes effect, so that a
 // usage request wins over everything else on the line, a version request over

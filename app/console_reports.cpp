@@ -2,15 +2,21 @@
 
 #include <iostream>
 
+#include "find/console_lines.h"
 #include "find/search_tally.h"
+#include "platform/port.h"
 #include "version/version_info.h"
 
 namespace {
 
 constexpr char kProgramName[] = "Packhound";
 
-// Ends the line under construction and puts it out.
-void EndLine() { std::cout << '\n' << std::flush; }
+// Ends the line under construction and puts it out. After a failed write
+// nothing more reaches the stream, and the caller ends the run.
+void EndLine() {
+  std::cout << '\n';
+  consoleLines.FlushOutput();
+}
 
 }  // namespace
 
@@ -52,6 +58,14 @@ void ShowLongOptions() {
       "     \t\tdata compressed with no attribute to say so (btrfs, and NTFS's",
       "     \t\toverlay compression); each file there is asked, and one that",
       "     \t\tcannot be is judged by its attribute alone. (Default: OFF)",
+      "     --null\tEnds each listed path with a NUL byte instead of a newline, so",
+      "     \t\tthat xargs -0 takes every name whole. (Default: OFF)",
+      "     --mounts\tAlso searches the file systems mounted below the path, which",
+      "     \t\tare otherwise passed over (Linux). (Default: OFF)",
+      "",
+      "Exit status: the number of matching files, 254 for 254 or more (Windows: the",
+      "count itself); 0 after this usage text; 255 after an error (Windows: -1).",
+      "A match is a non-zero status, which if, set -e and xargs take for a failure.",
   };
   for (const char* line : kLines) {
     std::cout << line;
@@ -60,8 +74,9 @@ void ShowLongOptions() {
 }
 
 void ShowHeader(bool recursive, const char* path, bool searchUncompressed) {
-  std::cout << (recursive ? "Recursive" : "Nonrecursive") << " search of " << path << " for "
-            << (searchUncompressed ? "uncompressed" : "compressed") << " files.";
+  std::cout << (recursive ? "Recursive" : "Nonrecursive") << " search of ";
+  WriteShown(std::cout, path, consoleLines.OutputIsTerminal());
+  std::cout << " for " << (searchUncompressed ? "uncompressed" : "compressed") << " files.";
   EndLine();
 }
 
@@ -71,10 +86,25 @@ void ShowSummary() {
   EndLine();
 }
 
-void ShowFilesJudgedByAttribute(unsigned long long count) {
-  if (count == 0) return;
-  std::cerr << "Packhound: " << count << (count == 1 ? " file" : " files")
-            << " could not be opened; " << (count == 1 ? "its" : "their")
-            << " attribute alone was used.\n"
-            << std::flush;
+void ShowClosingLines(bool compressedByMountOption) {
+  if (const unsigned long long count = searchTally.judgedByAttributeCount) {
+    std::cerr << kProgramName << ": " << count << (count == 1 ? " file" : " files")
+              << " could not be opened; " << (count == 1 ? "its" : "their")
+              << " attribute alone was used.\n"
+              << std::flush;
+  }
+  if (const DWORD count = searchTally.mountPointCount; count != 0 && kMountsCanBeSearched) {
+    const bool one = count == 1;
+    std::cerr << kProgramName << ": " << count
+              << (one ? " mount point was not searched ("
+                      : " mount points were not searched (the first: ");
+    WriteShown(std::cerr, searchTally.firstMountPoint, consoleLines.ErrorIsTerminal());
+    std::cerr << "); --mounts searches " << (one ? "it" : "them") << ".\n" << std::flush;
+  }
+  if (compressedByMountOption) {
+    std::cerr << kProgramName
+              << ": btrfs compresses files here by its compress mount option, which sets no "
+                 "attribute; --extents finds them.\n"
+              << std::flush;
+  }
 }

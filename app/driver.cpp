@@ -11,6 +11,7 @@
 #include "app/full_path.h"
 #include "app/option_table.h"
 #include "find/compressed_file_finder.h"
+#include "find/console_lines.h"
 #include "find/hresult_exception.h"
 #include "find/search_error.h"
 #include "find/search_tally.h"
@@ -47,32 +48,38 @@ bool SearchFrom(const char* startPath, const RunFlags& flags, DWORD& error) {
   }
 
   if (flags.showHeader) ShowHeader(flags.recursive, startPath, flags.searchUncompressed);
-  if (found) {
+  searchTally.directoryCount = 1;
+  // A header nobody reads would not be followed by a walk either.
+  if (found && !consoleLines.OutputFailed()) {
+    consoleLines.StartProgress(searchTally, searchTally.listFiles);
     while (finder.ProcessCurrent()) {
       if (!finder.FindNext()) {
         finder.ProcessQueue();
         break;
       }
     }
+    consoleLines.EndProgress();
   }
+  // A run whose output failed ends there: no summary of a listing cut short.
+  if (consoleLines.OutputFailed()) return true;
   if (flags.showSummary) ShowSummary();
-  ShowFilesJudgedByAttribute(searchTally.judgedByAttributeCount);
   return true;
 }
 
-// The arguments the option table parses: all but "--extents", which is no
-// row of it. Kept in argv's own order, argv[0] first.
+// The arguments the option table parses: all but the long options, which
+// are no rows of it. Kept in argv's own order, argv[0] first.
 std::unique_ptr<char* []> TableArguments(int argc, char* argv[], int& count) {
   std::unique_ptr<char*[]> arguments(new char*[static_cast<std::size_t>(argc) + 1]);
   count = 0;
   for (int i = 0; i < argc; ++i) {
-    if (i == 0 || argv[i] == nullptr || !IsExtentsOption(argv[i])) arguments[count++] = argv[i];
+    if (i == 0 || argv[i] == nullptr || !IsRunLongOption(argv[i])) arguments[count++] = argv[i];
   }
   arguments[count] = nullptr;
   return arguments;
 }
 
 int Search(int argc, char* argv[]) {
+  consoleLines.Open();
   RunFlags flags;
   const std::array<OptionEntry, kOptionCount> options = MakeOptionTable(flags);
 
@@ -80,22 +87,24 @@ int Search(int argc, char* argv[]) {
   if (scan.usageRequested) {
     ShowUsage(options.data(), kOptionCount);
     if (scan.longOptionsToo) ShowLongOptions();
-    return 0;
+    return consoleLines.OutputFailed() ? -1 : 0;
   }
   if (scan.versionRequested) {
     ShowBanner();
-    return 0;
+    return consoleLines.OutputFailed() ? -1 : 0;
   }
   const char* startPath = scan.startPath;
 
-  if (scan.extents) {
+  if (scan.extents || scan.nullEnds || scan.mounts) {
     int tableArgumentCount = 0;
     const std::unique_ptr<char*[]> tableArguments = TableArguments(argc, argv, tableArgumentCount);
     ParseOptions(tableArgumentCount, tableArguments.get(), options.data(), kOptionCount);
-    AskHowFilesAreStored();
   } else {
     ParseOptions(argc, argv, options.data(), kOptionCount);
   }
+  if (scan.extents) AskHowFilesAreStored();
+  if (scan.mounts) SearchMountsBelow();
+  searchTally.listEndsWithNull = scan.nullEnds;
 
   searchTally.searchUncompressed = flags.searchUncompressed;
   if (!flags.showSummary && flags.summaryOnly)
@@ -112,6 +121,10 @@ int Search(int argc, char* argv[]) {
     searched = SearchFrom(startPath, flags, error);
   }
   if (!searched) CannotSearch(scan.startPath, error);
+  // Output that did not arrive is no result: the count would pass for one.
+  if (consoleLines.OutputFailed()) return -1;
+  // Asked once the walk has ended, of the directories it searched.
+  ShowClosingLines(!scan.extents && FilesCompressedByMountOption());
   return searchTally.foundCount;
 }
 

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <new>
 
+#include "find/console_lines.h"
 #include "find/hresult_exception.h"
 #include "find/search_error.h"
 #include "find/search_tally.h"
@@ -54,27 +55,32 @@ bool CompressedFileFinder::FindNext() {
   return false;
 }
 
-// In the framing of the fatal messages, and written as they are.
+// In the framing of the fatal messages; the directory shown as names are.
 void CompressedFileFinder::WriteWarningLine() const {
   char words[kSearchErrorRoom];
-  std::cerr << "Packhound: Cannot search " << static_cast<const char*>(directory) << ": "
-            << SearchErrorText(searchError, words) << ".\n"
-            << std::flush;
+  consoleLines.BeginErrorLine();
+  std::cerr << "Packhound: Cannot search ";
+  WriteShown(std::cerr, directory, consoleLines.ErrorIsTerminal());
+  std::cerr << ": " << SearchErrorText(searchError, words) << ".\n" << std::flush;
 }
 
 void CompressedFileFinder::WriteUnreadableLine(const char* name, DWORD error) const {
   char words[kSearchErrorRoom];
   const std::size_t directoryLength = static_cast<std::size_t>(currentDirectory.GetLength());
+  const bool terminal = consoleLines.ErrorIsTerminal();
+  consoleLines.BeginErrorLine();
   std::cerr << "Packhound: Cannot read the attributes of ";
-  std::cerr.write(currentDirectory, static_cast<std::streamsize>(directoryLength));
+  WriteShown(std::cerr, currentDirectory, directoryLength, terminal);
   if (NeedsSeparator(currentDirectory, directoryLength)) std::cerr.put(kPathSeparator);
-  std::cerr << name << ": " << SearchErrorText(error, words) << ".\n" << std::flush;
+  WriteShown(std::cerr, name, terminal);
+  std::cerr << ": " << SearchErrorText(error, words) << ".\n" << std::flush;
 }
 
 bool CompressedFileFinder::OnBeforeEnterDirectory(const char*) { return true; }
 
 bool CompressedFileFinder::OnFile(const char* name) {
   ++searchTally.examinedCount;
+  consoleLines.NoteProgress();
   if (foundItem == nullptr) return true;
   const WIN32_FIND_DATAA& record = foundItem->record;
   // Nothing is known of a file whose attributes could not be read: it is
@@ -92,36 +98,43 @@ bool CompressedFileFinder::OnFile(const char* name) {
   }
   if (compressed == searchTally.searchUncompressed) return true;
   ++searchTally.foundCount;
-  if (searchTally.listFiles) WriteListingLine(name);
+  // A listing that cannot be written ends the search: the walk would go on
+  // only to count what nobody reads.
+  if (searchTally.listFiles) return WriteListingLine(name);
   return true;
 }
 
 // Composed on the stack and handed to the stream in one piece: nothing is
 // allocated, and the one flush puts the whole line out, in one write, as soon
 // as the file is found. A line too long for the room goes out in its pieces,
-// under the same one flush.
-void CompressedFileFinder::WriteListingLine(const char* name) {
+// under the same one flush. On a terminal a name's control bytes show as '?';
+// anywhere else that costs the test of one flag.
+bool CompressedFileFinder::WriteListingLine(const char* name) {
   const char* directoryText = currentDirectory;
   const std::size_t directoryLength = static_cast<std::size_t>(currentDirectory.GetLength());
   const std::size_t nameLength = std::strlen(name);
   const bool addSeparator = NeedsSeparator(directoryText, directoryLength);
   const std::size_t separatorLength = addSeparator ? 1 : 0;
   const std::size_t length = directoryLength + separatorLength + nameLength + 1;
+  const bool terminal = consoleLines.OutputIsTerminal();
+  // A NUL, which no name holds, keeps a name with a newline whole for xargs -0.
+  const char lineEnd = searchTally.listEndsWithNull ? '\0' : '\n';
 
   char line[kFullPathBufferSize + MAX_PATH];
   if (length <= sizeof line) {
     std::memcpy(line, directoryText, directoryLength);
     if (addSeparator) line[directoryLength] = kPathSeparator;
     std::memcpy(line + directoryLength + separatorLength, name, nameLength);
-    line[length - 1] = '\n';
+    if (terminal) ReplaceControlBytes(line, length - 1);
+    line[length - 1] = lineEnd;
     std::cout.write(line, static_cast<std::streamsize>(length));
   } else {
-    std::cout.write(directoryText, static_cast<std::streamsize>(directoryLength));
+    WriteShown(std::cout, directoryText, directoryLength, terminal);
     if (addSeparator) std::cout.put(kPathSeparator);
-    std::cout.write(name, static_cast<std::streamsize>(nameLength));
-    std::cout.put('\n');
+    WriteShown(std::cout, name, nameLength, terminal);
+    std::cout.put(lineEnd);
   }
-  std::cout.flush();
+  return consoleLines.FlushOutput();
 }
 
 // The block only grows, to twice its room at least, and is otherwise
@@ -148,6 +161,8 @@ void CompressedFileFinder::SetCurrentDirectory(const char* text, std::size_t len
 }
 
 bool CompressedFileFinder::OnEnterDirectory(const char* path) {
+  ++searchTally.directoryCount;
+  consoleLines.NoteProgress();
   SetCurrentDirectory(path, path != nullptr ? std::strlen(path) : 0);
   return true;
 }
@@ -164,4 +179,18 @@ bool CompressedFileFinder::OnLeaveDirectory(const char* path) {
   return true;
 }
 
-void CompressedFileFinder::SetFoundItem(FindDataItem& shown) { foundItem = &shown; }
+// Every entry passes here before any other event: a mount point, which the
+// walk then passes over, is counted here, where a recursive search would
+// have entered it.
+void CompressedFileFinder::SetFoundItem(FindDataItem& shown) {
+  foundItem = &shown;
+  const WIN32_FIND_DATAA& record = shown.record;
+  if ((record.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+      record.dwReserved0 != IO_REPARSE_TAG_MOUNT_POINT || !shown.IsDirectory() ||
+      (mode != QueuedRecursion && mode != ImmediateRecursion)) {
+    return;
+  }
+  if (searchTally.mountPointCount++ == 0) {
+    searchTally.firstMountPoint = JoinPath(currentDirectory, record.cFileName);
+  }
+}

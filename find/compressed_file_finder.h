@@ -1,6 +1,8 @@
 // The program's own finder: a DirectoryFinder that is its own sink, counts
-// examined and matching files in searchTally and writes one listing line per
-// match on standard output, flushed at once. A directory below the start that
+// examined and matching files, and the mount points it passes over, in
+// searchTally and writes one listing line per
+// match on standard output, flushed at once; the search stops at the first
+// line that cannot be written. A directory below the start that
 // cannot be searched, or not to its end, gets one warning line on standard
 // error instead, and the walk goes on.
 #pragma once
@@ -27,7 +29,8 @@ class CompressedFileFinder : public DirectoryFinder, public FinderSink {
   // Why the last FindFirst or FindNext answered false (see IsEndOfListing).
   DWORD GetSearchError() const noexcept { return searchError; }
 
-  // All answer true: the tally never stops a search. OnEnterDirectory and
+  // All answer true, but OnFile answers false once a listing line could not be
+  // written: nothing more can be reported. OnEnterDirectory and
   // OnLeaveDirectory throw HResultException (E_OUTOFMEMORY) rather than list
   // files under a path they could not copy.
   bool OnBeforeEnterDirectory(const char* path) override;
@@ -42,7 +45,8 @@ class CompressedFileFinder : public DirectoryFinder, public FinderSink {
 
   // currentDirectory becomes the first length characters of text.
   void SetCurrentDirectory(const char* text, std::size_t length);
-  void WriteListingLine(const char* name);
+  // Answers false when the line could not be written (ConsoleLines::FlushOutput).
+  bool WriteListingLine(const char* name);
   // "Packhound: Cannot search <directory>: <reason>." on standard error.
   void WriteWarningLine() const;
   // "Packhound: Cannot read the attributes of <path>: <reason>." on standard error.

@@ -2,7 +2,7 @@
 # otherwise (a path never begins with a dash, so the two cannot mix).
 _packhound() {
   local cur=${COMP_WORDS[COMP_CWORD]}
-  local options="-u -su -nr -nh -ns -so -fp -h --help --version --extents"
+  local options="-u -su -nr -nh -ns -so -fp -h --help --version --extents --null --mounts"
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
   else

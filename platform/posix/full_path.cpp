@@ -1,6 +1,10 @@
-// Full paths as text: the current directory joined with the name, then ".",
-// ".." and repeated separators folded away. Links are not resolved and the
-// path need not exist, as on Windows.
+// Full paths: the current directory joined with the name, then ".", ".."
+// and repeated separators folded away. A ".." is taken as the system takes
+// it, from wherever the path before it leads, links included, so that a
+// search of the full path is a search of the directory the path names; only
+// where the path before the last ".." does not exist is it folded as text.
+// Links elsewhere in the path are not resolved, and the path need not
+// exist, as on Windows.
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,6 +52,28 @@ std::string Normalize(const std::string& path) {
   return result;
 }
 
+// Where the last ".." of path ends, or npos when it has none.
+std::size_t EndOfLastDotDot(const std::string& path) {
+  for (std::size_t at = path.rfind(".."); at != std::string::npos;
+       at = at == 0 ? std::string::npos : path.rfind("..", at - 1)) {
+    const std::size_t end = at + 2;
+    if ((at == 0 || path[at - 1] == '/') && (end == path.size() || path[end] == '/')) return end;
+  }
+  return std::string::npos;
+}
+
+// "link/.." is the parent of the link's target, as for the system: the path
+// up to the last ".." is resolved by the system, the rest folded as text.
+std::string Resolve(const std::string& path) {
+  const std::size_t end = EndOfLastDotDot(path);
+  if (end == std::string::npos) return Normalize(path);
+  const std::unique_ptr<char, decltype(&std::free)> real(
+      ::realpath(path.substr(0, end).c_str(), nullptr), &std::free);
+  if (real == nullptr && errno == ENOMEM) throw std::bad_alloc();
+  if (real == nullptr) return Normalize(path);
+  return Normalize(real.get() + path.substr(end));
+}
+
 }  // namespace
 
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR* filePart) {
@@ -58,14 +84,14 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR*
   std::string full;
   try {
     if (fileName[0] == '/') {
-      full = Normalize(fileName);
+      full = Resolve(fileName);
     } else {
       const std::string current = CurrentDirectory();
       if (current.empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return 0;
       }
-      full = Normalize(current + '/' + fileName);
+      full = Resolve(current + '/' + fileName);
     }
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

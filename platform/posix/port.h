@@ -47,3 +47,6 @@ inline DWORD AttributesUnreadable(const WIN32_FIND_DATAA& record) {
 inline bool StorageUnknown(const WIN32_FIND_DATAA& record) {
   return (record.dwReserved1 & kStorageUnknown) != 0;
 }
+
+// The console streams: terminals, and a failed write to standard output.
+#include "platform/posix/console_output.h"

@@ -8,13 +8,17 @@
 #include "platform/win32.h"
 
 void PreparePortProcess() {
-  // A closed pipe must only fail the write; the stream then records the error.
+  // A closed pipe must only fail the write; the stream then records the error,
+  // and the run ends quietly with the error status.
   ::signal(SIGPIPE, SIG_IGN);
   // A closed standard descriptor would be reused by the next open(), and the
   // console streams would then point at a directory or a file. Keep them taken.
+  // Standard output is taken read-only, so that every write to it still fails
+  // (EBADF) as it would have closed: its lines are the run's result, and their
+  // loss must not pass for success. Standard error's writes may vanish.
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1) continue;
-    const int spare = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    const int spare = ::open("/dev/null", fd == STDERR_FILENO ? O_WRONLY : O_RDONLY);
     if (spare != -1 && spare != fd) {
       ::dup2(spare, fd);
       ::close(spare);

@@ -62,8 +62,11 @@ bool ConsoleBuffer::Write(const char* bytes, int count) {
   for (int done = 0; done < length;) {
     DWORD written = 0;
     if (!WriteConsoleW(console, lineUnits + done, static_cast<DWORD>(length - done), &written,
-                       nullptr) ||
-        written == 0) {
+                       nullptr)) {
+      return false;  // the last error says why, for the message of a failed write
+    }
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
       return false;
     }
     done += static_cast<int>(written);

@@ -11,7 +11,8 @@
 // nothing depends on, or changes, the console's output code page. Every "\n"
 // goes out as "\r\n", as a text stream writes it. The buffer is fixed: a
 // flush allocates nothing, so even the out-of-memory message gets through.
-// A failed write fails the flush and drops the bytes, like a failed stream.
+// A failed write fails the flush and drops the bytes, like a failed stream,
+// with the reason in the last error.
 class ConsoleBuffer : public std::streambuf {
  public:
   ConsoleBuffer(HANDLE console, UINT codePage);

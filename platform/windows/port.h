@@ -26,3 +26,6 @@ inline int PortExitStatus(int exitCode) { return exitCode; }
 // itself: nothing is ever unknown.
 inline DWORD AttributesUnreadable(const WIN32_FIND_DATAA&) { return 0; }
 inline bool StorageUnknown(const WIN32_FIND_DATAA&) { return false; }
+
+// The console streams: consoles, and a failed write to standard output.
+#include "platform/windows/console_output.h"

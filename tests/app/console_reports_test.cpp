@@ -8,6 +8,7 @@
 #include <string>
 
 #include "find/search_tally.h"
+#include "platform/port.h"
 #include "tests/support/stream_capture.h"
 #include "tests/support/usage_text.h"
 
@@ -77,6 +78,46 @@ TEST_F(ConsoleReportsTest, SummaryReadsTheTallyAndEndsWithASpace) {
     StreamCapture out(std::cout);
     ShowSummary();
     EXPECT_EQ(out.Text(), row.line);
+  }
+}
+
+// The closing lines go to standard error, after the summary, in one order,
+// each only for what happened.
+TEST_F(ConsoleReportsTest, ClosingLinesGoToStandardErrorInTheirOrder) {
+  const std::string judged =
+      "Packhound: 2 files could not be opened; their attribute alone was used.\n";
+  const std::string mounts =
+      kMountsCanBeSearched
+          ? "Packhound: 3 mount points were not searched (the first: m); --mounts searches them.\n"
+          : "";
+  const std::string hint =
+      "Packhound: btrfs compresses files here by its compress mount option, which sets no "
+      "attribute; --extents finds them.\n";
+  const struct {
+    const char* name;
+    unsigned long long judged;
+    DWORD mounts;
+    bool hint;
+    std::string err;
+  } rows[] = {
+      {"nothing to say", 0, 0, false, ""},
+      {"the hint alone", 0, 0, true, hint},
+      {"all three", 2, 3, true, judged + mounts + hint},
+      {"one mount point", 0, 1, false,
+       kMountsCanBeSearched
+           ? "Packhound: 1 mount point was not searched (m); --mounts searches it.\n"
+           : ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    searchTally.judgedByAttributeCount = row.judged;
+    searchTally.mountPointCount = row.mounts;
+    searchTally.firstMountPoint = "m";
+    StreamCapture out(std::cout);
+    StreamCapture err(std::cerr);
+    ShowClosingLines(row.hint);
+    EXPECT_EQ(err.Text(), row.err);
+    EXPECT_EQ(out.Text(), "");
   }
 }
 

@@ -124,6 +124,8 @@ TEST_F(PackhoundTest, AUsageRequestWinsWhereverItStands) {
       {{"--version", "--help"}, withLongOptions},
       {{"--help", "-u"}, withLongOptions},
       {{"--extents", "--help"}, withLongOptions},
+      {{"--null", "-u"}, kUsageText},
+      {{"--help", "--null"}, withLongOptions},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.arguments.back());
@@ -304,6 +306,12 @@ TEST_F(PackhoundTest, RejectedOptionsEndWithTheTextQuotedAsTyped) {
       {{"--extent"}, "-extent"},
       {{"--extents=1"}, "-extents=1"},
       {{"--extents", "-z"}, "z"},
+      {{"-null"}, "null"},
+      {{"--NULL"}, "-NULL"},
+      {{"--nul"}, "-nul"},
+      {{"--null", "-z"}, "z"},
+      {{"--mount"}, "-mount"},
+      {{"-mounts"}, "mounts"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.message);

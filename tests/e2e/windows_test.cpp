@@ -79,6 +79,30 @@ TEST(WindowsCountTest, BackslashesSeparateEveryLevelOfAListedPath) {
   EXPECT_EQ(trailing.out, "one\\two\\three.txt\n");
 }
 
+// Output that cannot be written ends the run with -1: at once and without a
+// word when the reader has gone, with the reason otherwise.
+TEST(WindowsOutputTest, AFailedWriteEndsTheRunWithMinusOne) {
+  TempTree tree;
+  for (int i = 0; i < 400; ++i) tree.AddFile("many\\" + std::string(220, 'f') + std::to_string(i));
+  const struct {
+    const char* name;
+    OutputTarget output;
+    std::string error;
+  } rows[] = {
+      {"a pipe closed after the first line", OutputTarget::kClosedAfterFirstLine, ""},
+      {"a pipe closed from the start", OutputTarget::kFullDevice, ""},
+      {"standard output closed", OutputTarget::kClosed,
+       "Packhound: Cannot write the output: standard output is closed.\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const ProcessResult run =
+        RunProcess(PACKHOUND_PATH, {"-su", "many"}, tree.Root().string(), row.output);
+    EXPECT_EQ(run.err, row.error);
+    EXPECT_EQ(run.exitStatus, -1);
+  }
+}
+
 // A start whose full path runs past MAX_PATH while the path given does not:
 // where the system takes long paths the full path is shown whole, elsewhere
 // (Wine, or Windows without the long-path setting) the path as given; never

@@ -21,6 +21,15 @@ enum class OutputTarget {
   kCaptured,    // standard output is read back
   kClosed,      // standard output is closed before the program starts
   kFullDevice,  // every write to standard output fails for lack of room
+  // A pipe of one page, closed by its reader once the first line is read:
+  // the rest of what the program writes after that fails.
+  kClosedAfterFirstLine,
+  kTerminal,  // a pseudo-terminal, read back byte for byte (POSIX only)
+};
+
+enum class ErrorTarget {
+  kCaptured,  // standard error is read back through a pipe
+  kTerminal,  // through a pseudo-terminal of its own, byte for byte (POSIX only)
 };
 
 // Called while the program runs with its standard output as read so far,
@@ -33,4 +42,5 @@ using OutputWatcher = std::function<void(const std::string& outSoFar)>;
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workingDirectory,
                          OutputTarget output = OutputTarget::kCaptured,
-                         const OutputWatcher& watcher = {});
+                         const OutputWatcher& watcher = {},
+                         ErrorTarget error = ErrorTarget::kCaptured);

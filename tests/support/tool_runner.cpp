@@ -17,7 +17,8 @@ ProcessResult RunTool(const std::string& tool, const std::vector<std::string>& a
   command.erase(command.begin());
   ProcessResult result;
   try {
-    result = RunProcess(program, command, workingDirectory, launch.output, launch.watcher);
+    result =
+        RunProcess(program, command, workingDirectory, launch.output, launch.watcher, launch.error);
   } catch (const std::exception& e) {
     result.err = e.what();
     return result;

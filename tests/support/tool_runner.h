@@ -13,6 +13,7 @@
 struct ToolLaunch {
   std::vector<std::string> launcher;  // absolute program path first
   OutputTarget output = OutputTarget::kCaptured;
+  ErrorTarget error = ErrorTarget::kCaptured;
   int deadlineSeconds = 120;  // multiplied when a wrapper slows the tool down
   OutputWatcher watcher;      // none when empty
 };

@@ -26,4 +26,12 @@ inline constexpr char kLongOptionsText[] =
     "     --extents\tAlso counts a file as compressed when its file system stores its\n"
     "     \t\tdata compressed with no attribute to say so (btrfs, and NTFS's\n"
     "     \t\toverlay compression); each file there is asked, and one that\n"
-    "     \t\tcannot be is judged by its attribute alone. (Default: OFF)\n";
+    "     \t\tcannot be is judged by its attribute alone. (Default: OFF)\n"
+    "     --null\tEnds each listed path with a NUL byte instead of a newline, so\n"
+    "     \t\tthat xargs -0 takes every name whole. (Default: OFF)\n"
+    "     --mounts\tAlso searches the file systems mounted below the path, which\n"
+    "     \t\tare otherwise passed over (Linux). (Default: OFF)\n"
+    "\n"
+    "Exit status: the number of matching files, 254 for 254 or more (Windows: the\n"
+    "count itself); 0 after this usage text; 255 after an error (Windows: -1).\n"
+    "A match is a non-zero status, which if, set -e and xargs take for a failure.\n";

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,8 +17,9 @@ const char kNativeLineEnd[] = "\n";
 
 namespace {
 
+// With firstLineOnly, standard output is closed as soon as its first line is in.
 void ReadBoth(int outFd, int errFd, std::string& out, std::string& err,
-              const OutputWatcher& watcher) {
+              const OutputWatcher& watcher, bool firstLineOnly) {
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open = (outFd >= 0) + (errFd >= 0);
@@ -33,7 +36,9 @@ void ReadBoth(int outFd, int errFd, std::string& out, std::string& err,
       if (n > 0) {
         sinks[i]->append(buffer, static_cast<std::size_t>(n));
         if (i == 0 && watcher) watcher(out);
-      } else if (n == 0 || errno != EINTR) {
+      }
+      const bool lineIn = i == 0 && firstLineOnly && out.find('\n') != std::string::npos;
+      if (lineIn || n == 0 || (n < 0 && errno != EINTR)) {
         ::close(fds[i].fd);
         fds[i].fd = -1;
         --open;
@@ -42,23 +47,44 @@ void ReadBoth(int outFd, int errFd, std::string& out, std::string& err,
   }
 }
 
+// A pseudo-terminal that passes bytes as they are (no CR before LF): its
+// end for the program in inner, the one to read it back from in outer.
+void OpenTerminal(int& outer, int& inner) {
+  struct termios raw;
+  ::cfmakeraw(&raw);
+  if (::openpty(&outer, &inner, nullptr, &raw, nullptr) != 0) {
+    throw std::runtime_error("openpty failed");
+  }
+  ::fcntl(outer, F_SETFD, FD_CLOEXEC);
+  ::fcntl(inner, F_SETFD, FD_CLOEXEC);
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workingDirectory, OutputTarget output,
-                         const OutputWatcher& watcher) {
+                         const OutputWatcher& watcher, ErrorTarget error) {
   int outPipe[2] = {-1, -1};
   int errPipe[2] = {-1, -1};
-  if (::pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  if (output == OutputTarget::kCaptured && ::pipe2(outPipe, O_CLOEXEC) != 0) {
+  if (error == ErrorTarget::kTerminal) {
+    OpenTerminal(errPipe[0], errPipe[1]);
+  } else if (::pipe2(errPipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
+  if (output == OutputTarget::kTerminal) OpenTerminal(outPipe[0], outPipe[1]);
+  const bool piped =
+      output == OutputTarget::kCaptured || output == OutputTarget::kClosedAfterFirstLine;
+  if (piped && ::pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  // One page holds a few lines: what follows must wait for the reader, who is gone by then.
+  if (output == OutputTarget::kClosedAfterFirstLine) ::fcntl(outPipe[1], F_SETPIPE_SZ, 4096);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   switch (output) {
     case OutputTarget::kCaptured:
+    case OutputTarget::kClosedAfterFirstLine:
+    case OutputTarget::kTerminal:
       posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
       break;
     case OutputTarget::kClosed:
@@ -91,7 +117,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   }
 
   ProcessResult result;
-  ReadBoth(outPipe[0], errPipe[0], result.out, result.err, watcher);
+  ReadBoth(outPipe[0], errPipe[0], result.out, result.err, watcher,
+           output == OutputTarget::kClosedAfterFirstLine);
   result.rawOut = result.out;
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {

@@ -53,13 +53,15 @@ std::wstring Wide(const std::string& text) {
   return wide;
 }
 
-std::string Drain(HANDLE pipe, const OutputWatcher& watcher = {}) {
+// With firstLineOnly, the pipe is closed as soon as the first line is in.
+std::string Drain(HANDLE pipe, const OutputWatcher& watcher = {}, bool firstLineOnly = false) {
   std::string text;
   char buffer[65536];
   DWORD read = 0;
   while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) {
     text.append(buffer, read);
     if (watcher) watcher(WithNewlines(text));
+    if (firstLineOnly && text.find('\n') != std::string::npos) break;
   }
   CloseHandle(pipe);
   return text;
@@ -69,7 +71,10 @@ std::string Drain(HANDLE pipe, const OutputWatcher& watcher = {}) {
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& workingDirectory, OutputTarget output,
-                         const OutputWatcher& watcher) {
+                         const OutputWatcher& watcher, ErrorTarget error) {
+  if (output == OutputTarget::kTerminal || error == ErrorTarget::kTerminal) {
+    throw std::runtime_error("no pseudo-terminal on Windows");
+  }
   std::string commandLine = Quote(program);
   for (const std::string& argument : arguments) {
     commandLine += ' ';
@@ -83,8 +88,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
   if (!CreatePipe(&errRead, &errWrite, &inherit, 0)) throw std::runtime_error("pipe failed");
   SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-  if (output == OutputTarget::kCaptured) {
-    if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) throw std::runtime_error("pipe failed");
+  if (output == OutputTarget::kCaptured || output == OutputTarget::kClosedAfterFirstLine) {
+    // One page holds a few lines: what follows must wait for the reader, who is gone by then.
+    const DWORD room = output == OutputTarget::kCaptured ? 0 : 4096;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, room)) throw std::runtime_error("pipe failed");
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
   } else if (output == OutputTarget::kFullDevice) {
     // A pipe whose reader is already gone: every write fails.
@@ -115,7 +122,9 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
   ProcessResult result;
   std::thread errors([&] { result.err = Drain(errRead); });
-  if (outRead != nullptr) result.out = Drain(outRead, watcher);
+  if (outRead != nullptr) {
+    result.out = Drain(outRead, watcher, output == OutputTarget::kClosedAfterFirstLine);
+  }
   errors.join();
   result.rawOut = result.out;
   result.out = WithNewlines(result.rawOut);
