@@ -196,7 +196,7 @@ TEST_F(LiveTreeTest, ADirectoryReplacedBeforeItsTurnIsReportedOnceAndNotSearched
     }
     for (const Hold hold : {Hold::kAtTheFirstOfThem, Hold::kStoppedAtHeader}) {
       // At the header the six may yet be listed after the change: a mount
-      // point is then passed over without a word, and a link to a folder
+      // point is then passed over (the closing line counts it), and a link to a folder
       // outside is a file of the tree; a file or a directory from elsewhere
       // is rightly taken as what tree/ holds.
       const bool early = hold == Hold::kStoppedAtHeader;
@@ -262,7 +262,13 @@ TEST_F(LiveTreeTest, ADirectoryReplacedBeforeItsTurnIsReportedOnceAndNotSearched
         const std::string count = std::to_string(wanted.size());
         EXPECT_EQ(lines.back(),
                   "Found " + count + " uncompressed files in " + count + " items examined. ");
-        const std::vector<std::string> said = SortedLines(OutputLines(run.err));
+        std::vector<std::string> said = SortedLines(OutputLines(run.err));
+        // Mounted over before they were listed, they are mount points passed over.
+        if (early && how == Replacement::kMount) {
+          std::erase_if(said, [](const std::string& line) {
+            return line.find(" not searched (") != std::string::npos;
+          });
+        }
         EXPECT_TRUE(early
                         ? std::includes(warnings.begin(), warnings.end(), said.begin(), said.end())
                         : said == warnings)
@@ -503,6 +509,8 @@ std::string Fault(const ProcessResult& run, const std::string& top) {
     if (lines[i].rfind(top + "/", 0) != 0) return "listed outside the tree: " + lines[i];
   }
   for (const std::string& line : OutputLines(run.err)) {
+    // A directory mounted over before it was listed is a mount point passed over.
+    if (line.find(" not searched (") != std::string::npos) continue;
     if (line.rfind("Packhound: Cannot search " + top + "/", 0) != 0) return "warning: " + line;
   }
   return "";

@@ -74,8 +74,8 @@ class MountedTree {
   std::vector<fs::path> points;
 };
 
-ProcessResult Run(const MountedTree& mounted, std::vector<std::string> launcher,
-                  const std::vector<std::string>& arguments) {
+ProcessResult RunOver(const MountedTree& mounted, std::vector<std::string> launcher,
+                      const std::vector<std::string>& arguments) {
   ToolLaunch launch;
   launch.launcher = std::move(launcher);
   return RunTool(PACKHOUND_PATH, arguments, mounted.tree.Root().string(), launch);
@@ -84,12 +84,11 @@ ProcessResult Run(const MountedTree& mounted, std::vector<std::string> launcher,
 TEST(MountsTest, MountsBelowTheStartAreSearchedWithMountsAsEveryDirectoryIs) {
   const MountedTree mounted;
   if (!mounted.whyNot.empty()) GTEST_SKIP() << mounted.whyNot;
-  const std::vector<std::string> everything = {"./link",      "./m/a",
-                                               "./m/inner/b", "./m/inner/deeper/c",
-                                               "./m/inner/nested/d", "./sub/f",
-                                               "./top"};
+  const std::vector<std::string> everything = {
+      "./link",  "./m/a", "./m/inner/b", "./m/inner/deeper/c", "./m/inner/nested/d",
+      "./sub/f", "./top"};
   const ProcessResult one =
-      Run(mounted, {"/usr/bin/env", "PACKHOUND_THREADS=1"}, {"--mounts", "-su", "-nh"});
+      RunOver(mounted, {"/usr/bin/env", "PACKHOUND_THREADS=1"}, {"--mounts", "-su", "-nh"});
   std::vector<std::string> lines = OutputLines(one.out);
   ASSERT_FALSE(lines.empty()) << one.err;
   EXPECT_EQ(lines.back(), "Found 7 uncompressed files in 7 items examined. ");
@@ -109,13 +108,13 @@ TEST(MountsTest, MountsBelowTheStartAreSearchedWithMountsAsEveryDirectoryIs) {
   };
   for (const auto& way : ways) {
     SCOPED_TRACE(way.name);
-    const ProcessResult run = Run(mounted, way.launcher, {"--mounts", "-su", "-nh"});
+    const ProcessResult run = RunOver(mounted, way.launcher, {"--mounts", "-su", "-nh"});
     EXPECT_EQ(run.out, one.out);
     EXPECT_EQ(run.err, one.err);
     EXPECT_EQ(run.exitStatus, one.exitStatus);
   }
   // Without the option, nothing of the mounts.
-  lines = OutputLines(Run(mounted, {}, {"-su", "-nh"}).out);
+  lines = OutputLines(RunOver(mounted, {}, {"-su", "-nh"}).out);
   EXPECT_EQ(lines.back(), "Found 3 uncompressed files in 3 items examined. ");
 }
 
