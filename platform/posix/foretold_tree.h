@@ -91,7 +91,7 @@ struct Node {
   // have not changed.
   std::uint64_t device;
   std::uint64_t inode;
-  DWORD refusal;  // the listing could not look at it: refused with this error, never opened
+  DWORD refusal;   // the listing could not look at it: refused with this error, never opened
   bool mountRoot;  // a mount's root the run searches (ListedDirectory)
   std::int64_t changed;
   std::int64_t openedAt;  // 0: opened on the walk's thread, when asked for

@@ -189,8 +189,9 @@ void KeepMountBasesLeadingTo(const char* directory, std::size_t length) {
     const std::lock_guard<std::mutex> guard(lock);
     while (baseCount > 0) {
       const Start& base = *bases[baseCount - 1];
-      const bool leads = Below(base, directory, length) != 0 ||
-                         (length == base.length && std::memcmp(directory, base.Path(), length) == 0);
+      const bool leads =
+          Below(base, directory, length) != 0 ||
+          (length == base.length && std::memcmp(directory, base.Path(), length) == 0);
       if (leads) break;
       gone[goneCount++] = bases[--baseCount];
     }
