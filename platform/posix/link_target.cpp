@@ -23,6 +23,8 @@ namespace {
 constexpr int kMostLinks = 40;
 // The deepest a resolution by hand goes below where it began.
 constexpr int kMostLevels = 128;
+// How often a resolution through ".." is asked of openat2 before it is done by hand.
+constexpr int kOpenat2Tries = 4;
 
 bool TypeAndMount(int fd, struct statx& status) {
   return system_calls::Statx(fd, "", AT_EMPTY_PATH | kStatxLookFlags, STATX_TYPE | STATX_MNT_ID,
@@ -145,7 +147,15 @@ int ResolveBelow(int base, const char* path) {
   std::memset(&how, 0, sizeof how);
   how.flags = O_PATH | O_CLOEXEC;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS;
-  return static_cast<int>(system_calls::OpenAt2(base, path, &how));
+  // A ".." met while anything on the system is renamed or mounted is
+  // answered EAGAIN: the kernel could not prove it stayed below base. That
+  // says nothing of the link; ask again, and past a few tries (someone
+  // renaming without pause) resolve by hand, which keeps its own levels.
+  for (int tries = 0; tries < kOpenat2Tries; ++tries) {
+    const int fd = static_cast<int>(system_calls::OpenAt2(base, path, &how));
+    if (fd >= 0 || errno != EAGAIN) return fd;
+  }
+  return ResolveByHand(base, path);
 }
 
 // Opens with O_PATH what the link name of directoryFd leads to inside the

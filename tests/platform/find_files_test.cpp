@@ -578,6 +578,36 @@ TEST(FindFilesTest, TheSearchCountsLinksToFilesAndFollowsNoDirectoryLink) {
   EXPECT_EQ(ExaminedBelow(tree.Path(), QueuedRecursion), 4u);
 }
 
+// The kernel answers EAGAIN to a resolution through ".." while anything is
+// renamed on the system. Wherever such answers land, a link to a directory is
+// never taken for a file: asked again, and at last resolved by hand.
+TEST(FindFilesTest, AResolutionTheKernelAsksToRetryNeverTurnsADirectoryLinkIntoAFile) {
+  FindTree tree;
+  tree.Dir("sub");
+  tree.File("sub/one");
+  tree.Link("sub/up", "..");
+  tree.Link("sub/self", ".");
+  tree.Link("tosub", "sub");
+  const DWORD clean = ExaminedBelow(tree.Path(), QueuedRecursion);
+  ASSERT_EQ(clean, 1u);
+  std::uint64_t opens = 0;
+  {
+    const system_calls::ScopedFailure counting(system_calls::Call::kOpenAt, 1000000, EAGAIN);
+    ExaminedBelow(tree.Path(), QueuedRecursion);
+    opens = system_calls::CallsMade(system_calls::Call::kOpenAt);
+  }
+  // One answer, then as many as there are tries and the by-hand way is taken.
+  for (const std::uint64_t failing : {1u, 4u}) {
+    for (std::uint64_t passing = 0; passing < opens; ++passing) {
+      SCOPED_TRACE("failing " + std::to_string(failing) + " after " + std::to_string(passing));
+      read_ahead::Settle();
+      const system_calls::ScopedFailure again(system_calls::Call::kOpenAt, passing, EAGAIN,
+                                              failing);
+      EXPECT_LE(ExaminedBelow(tree.Path(), QueuedRecursion), clean);
+    }
+  }
+}
+
 // What a search of a directory ends with when one of its system calls fails:
 // the error FindFirstFileA or the last FindNextFileA leaves, and whether the
 // engine then ends the whole search as out of memory.
