@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/fatal_error.h"
-#include "platform/ascii_case.h"
+#include "text/ascii_case.h"
 #include "text/cstring.h"
 
 const OptionEntry* FindOption(const OptionEntry* table, int count, const char* text) {

@@ -8,7 +8,7 @@
 
 #include "find/hresult_exception.h"
 #include "find/required_text.h"
-#include "platform/entered_directory.h"
+#include "find/entered_directory.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "platform/format_dialect.h"
+#include "text/format_dialect.h"
 #include "text/cstring.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/entered_directory.h"
+#include "find/entered_directory.h"
 #include "platform/port.h"
 #include "platform/posix/directory_entries.h"
 #include "platform/posix/open_below.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/entered_directory.h"
+#include "find/entered_directory.h"
 #include "platform/port.h"
 
 namespace read_ahead {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/format_dialect.h"
+#include "text/format_dialect.h"
 #include "platform/win32.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// Which directories a walk enters: the one rule for the search engine, which
-// asks for them, and for the POSIX layer, which reads ahead the ones it will
-// ask for. Needs no OS of its own, only the find record's bits.
+// Which directories a walk enters: the engine's one rule, which the POSIX
+// layer includes from here to read ahead the ones the engine will ask for.
+// Needs no OS of its own, only the find record's bits.
 #pragma once
 
 #include "platform/win32.h"
