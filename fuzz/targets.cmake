@@ -22,7 +22,7 @@ function(packhound_add_fuzz_targets engine)
   # returns to the harness.
   add_executable(command_line${suffix}
     ${dir}/command_line_fuzzer.cpp ${dir}/fatal_error_trap.cpp ${main})
-  target_link_libraries(command_line${suffix} PRIVATE packhound_app ${options})
+  target_link_libraries(command_line${suffix} PRIVATE packhound_app packhound_system_calls ${options})
 
   # The test allocator lets a run fail chosen allocations.
   add_executable(cstring${suffix}

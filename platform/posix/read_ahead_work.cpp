@@ -90,7 +90,7 @@ Work PickWork(SharedState& shared) {
 Work AsideWork(SharedState& shared) {
   // A test holding threads at named points decides which thread passes
   // which: the walk's thread then keeps to its own directory.
-  if (system_calls::HookInstalled()) return Work();
+  if (system_calls::Holding()) return Work();
   Work work = PickWork(shared);
   work.aside = true;
   return work;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/port.h"
+#include "tests/support/posix/system_call_faults.h"
 #include "tests/support/temp_tree.h"
 
 namespace {

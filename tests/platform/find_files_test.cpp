@@ -27,9 +27,9 @@
 #include "find/hresult_exception.h"
 #include "find/search_tally.h"
 #include "platform/posix/read_ahead.h"
-#include "platform/posix/system_calls.h"
 #include "platform/win32.h"
 #include "tests/support/hold_board.h"
+#include "tests/support/posix/system_call_faults.h"
 #include "tests/support/temp_tree.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "app/driver.h"
 #include "platform/port.h"
-#include "platform/posix/system_calls.h"
+#include "tests/support/posix/system_call_faults.h"
 #include "platform/win32.h"
 #include "tests/support/posix/held_run.h"
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/system_calls.h"
+#include "tests/support/posix/system_call_faults.h"
 
 // Holds the first thread that reaches a point with a name, until released.
 // Never destroyed: a thread may still be on its way through the hook when it

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/system_calls.h"
+#include "tests/support/posix/system_call_faults.h"
 #include "tests/support/tool_runner.h"
 
 // The point called name ("asked", "opening-ahead", ...); false for none.
