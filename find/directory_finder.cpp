@@ -6,9 +6,9 @@
 #include <new>
 #include <utility>
 
+#include "find/entered_directory.h"
 #include "find/hresult_exception.h"
 #include "find/required_text.h"
-#include "find/entered_directory.h"
 
 namespace {
 

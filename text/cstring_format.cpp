@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "text/format_dialect.h"
 #include "text/cstring.h"
+#include "text/format_dialect.h"
 
 namespace {
 

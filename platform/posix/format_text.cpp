@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "text/format_dialect.h"
 #include "platform/win32.h"
+#include "text/format_dialect.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 
 #include "app/driver.h"
 #include "platform/port.h"
-#include "tests/support/posix/system_call_faults.h"
 #include "platform/win32.h"
 #include "tests/support/posix/held_run.h"
+#include "tests/support/posix/system_call_faults.h"
 
 namespace {
 
