@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/posix/directory_entries.h"
+#include "platform/posix/error_from_errno.h"
 #include "platform/posix/path_memory.h"
 #include "platform/posix/walk_start.h"
 #include "platform/posix/walk_threads.h"
@@ -229,7 +230,7 @@ int OpenAsDescendant(const char* directory, std::size_t length, AncestorTicket& 
   }
   int fd = OpenBelowParent(parent, oneName, parentIsStart, directory, length, directory + at,
                            nameLength, listed);
-  if (fd < 0 && (errno == EMFILE || errno == ENFILE) && keptCount > 0) {
+  if (fd < 0 && OutOfDescriptors(errno) && keptCount > 0) {
     // What is kept only saves time: give it back, and open from the start,
     // checked in full.
     CloseKept();

@@ -6,6 +6,15 @@
 
 #include "platform/win32.h"
 
+// Whether a call failed for want of descriptors, which the walk can give
+// back (what it holds open ahead) and ask again.
+inline bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+
+// Whether a call failed for want of a resource the process or system is
+// short of for now (descriptors or memory): a failure of the moment, not an
+// answer about the file.
+inline bool ShortOfResources(int error) { return OutOfDescriptors(error) || error == ENOMEM; }
+
 // A name that is not there reads as the platform says it for the call: a
 // directory not there to search (ERROR_PATH_NOT_FOUND) or a file not there to
 // read (ERROR_FILE_NOT_FOUND). The caller passes which one as missing; it

@@ -14,6 +14,7 @@
 
 #include "platform/posix/described_batch.h"
 #include "platform/posix/directory_entries.h"
+#include "platform/posix/error_from_errno.h"
 #include "platform/posix/open_below.h"
 #include "platform/posix/read_ahead_work.h"
 #include "platform/posix/system_calls.h"
@@ -132,7 +133,7 @@ void OpenInLine(SharedState& shared, Node* node, const char* directory, std::siz
   const std::int64_t openedAt = Now();
   guard.lock();
   node->placedAt = parentFd >= 0 ? std::min(node->parent->placedAt, openedAt) : openedAt;
-  if (fd < 0 && (openError == EMFILE || openError == ENFILE) &&
+  if (fd < 0 && OutOfDescriptors(openError) &&
       (tree.heldDescriptors > 0 || shared.pool.AnyTaskRunning())) {
     // Opened from the start from now on: the parent's descriptor may go too.
     tree.StopCountingInParent(node, deferred);
@@ -175,7 +176,7 @@ int OpenAsAsked(SharedState& shared, const char* directory, std::size_t length,
   int fd = open();
   int openError = errno;
   std::unique_lock<Mutex> guard(shared.lock);
-  if (fd < 0 && (openError == EMFILE || openError == ENFILE) &&
+  if (fd < 0 && OutOfDescriptors(openError) &&
       (shared.tree.heldDescriptors > 0 || shared.pool.AnyTaskRunning())) {
     // Descriptors a task still holds are given back once it ends.
     shared.pool.Pause(guard);

@@ -9,6 +9,7 @@
 
 #include "platform/posix/batch_reader.h"
 #include "platform/posix/described_batch.h"
+#include "platform/posix/error_from_errno.h"
 #include "platform/posix/system_calls.h"
 
 namespace read_ahead {
@@ -416,7 +417,7 @@ void StopWorkers(SharedState& shared) {
 }
 
 bool LeftToTheWalk(int error) {
-  return error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN || error == EINTR;
+  return ShortOfResources(error) || error == EAGAIN || error == EINTR;
 }
 
 }  // namespace read_ahead

@@ -16,6 +16,7 @@
 
 #include "platform/port.h"
 #include "platform/posix/directory_entries.h"
+#include "platform/posix/error_from_errno.h"
 #include "platform/posix/mounts.h"
 #include "platform/posix/open_below.h"
 #include "platform/posix/system_calls.h"
@@ -143,10 +144,7 @@ Stored AskHowStored(int directoryFd, const char* name, const struct statx& statu
   if (!S_ISREG(status.stx_mode)) return Stored::kNotAsked;
   // Nothing stored, nothing stored encoded: no call needed.
   if ((status.stx_mask & STATX_SIZE) != 0 && status.stx_size == 0) return Stored::kPlain;
-  const auto failed = [] {
-    return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? Stored::kShort
-                                                                 : Stored::kUnopened;
-  };
+  const auto failed = [] { return ShortOfResources(errno) ? Stored::kShort : Stored::kUnopened; };
   // Found first without being opened, and opened only once it is known to
   // be the regular file the listing named: a FIFO, a device or a file from
   // elsewhere swapped in since is never opened.
@@ -173,7 +171,7 @@ Stored AskHowStored(int directoryFd, const char* name, const struct statx& statu
   const bool answered = AnyExtentEncoded(fd, encoded);
   const int error = errno;
   ::close(fd);
-  if (!answered) return error == ENOMEM ? Stored::kShort : Stored::kUnopened;
+  if (!answered) return ShortOfResources(error) ? Stored::kShort : Stored::kUnopened;
   return encoded ? Stored::kCompressed : Stored::kPlain;
 }
 
