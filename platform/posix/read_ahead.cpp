@@ -30,7 +30,11 @@ namespace {
 // once the call returns.
 alignas(SharedState) unsigned char sharedStorage[sizeof(SharedState)];
 
+}  // namespace
+
 SharedState& Shared() { return *std::launder(reinterpret_cast<SharedState*>(sharedStorage)); }
+
+namespace {
 
 void StopWorkersAtExit() { StopWorkers(Shared()); }
 
@@ -361,16 +365,6 @@ bool Begin(const char* directory, std::size_t length, const char* pattern,
   cursor.node = node;
   WakeWorkers(shared);
   return true;
-}
-
-void Settle() {
-  if (!Enabled()) return;
-  SharedState& shared = Shared();
-  Deferred deferred;
-  std::unique_lock<Mutex> guard(shared.lock);
-  shared.tree.DropPredictions(deferred);
-  shared.pool.Pause(guard);
-  if (shared.pool.Resume()) WakeWorkers(shared);
 }
 
 bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error) {

@@ -59,10 +59,4 @@ bool Next(Cursor& cursor, WIN32_FIND_DATAA& record, DWORD& error);
 // Lets go of the listing, read to its end or not.
 void End(Cursor& cursor);
 
-// Forgets every directory foretold and returns once no thread reads ahead
-// any more: after a walk abandoned halfway (ended by an error), nothing of
-// it goes on. For a caller that counts or fails system calls one walk at a
-// time.
-void Settle();
-
 }  // namespace read_ahead

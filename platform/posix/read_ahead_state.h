@@ -28,4 +28,7 @@ struct SharedState {
   DiskProbe probe{ProcessBlockCounter()};
 };
 
+// The one state of the read-ahead, made once Enabled() first answers true.
+SharedState& Shared();
+
 }  // namespace read_ahead

@@ -25,6 +25,7 @@
 #include "platform/posix/read_ahead.h"
 #include "platform/win32.h"
 #include "tests/support/hold_board.h"
+#include "tests/support/posix/settle.h"
 #include "tests/support/posix/system_call_faults.h"
 #include "tests/support/temp_tree.h"
 

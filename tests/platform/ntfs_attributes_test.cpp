@@ -13,9 +13,9 @@
 #include "find/compressed_file_finder.h"
 #include "find/search_tally.h"
 #include "platform/port.h"
-#include "platform/posix/read_ahead.h"
 #include "platform/win32.h"
 #include "tests/support/posix/loop_file_system.h"
+#include "tests/support/posix/settle.h"
 #include "tests/support/posix/system_call_faults.h"
 #include "tests/support/temp_tree.h"
 
