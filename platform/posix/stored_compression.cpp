@@ -1,6 +1,8 @@
 #include "platform/posix/stored_compression.h"
 
 #include <fcntl.h>
+#include <linux/btrfs.h>
+#include <linux/btrfs_tree.h>
 #include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
@@ -118,6 +120,69 @@ bool AnyExtentEncoded(int fd, bool& encoded) {
   }
 }
 
+// The file system's own record of a file's extents, read by inode number
+// relative to the directory, so that nothing is opened at all: btrfs's tree
+// search, which only root may make. The first refusal is remembered and
+// FIEMAP on the opened file answers from then on.
+std::atomic<bool> treeSearchRefused{false};
+
+// Where the compression of a file extent item (struct btrfs_file_extent_item,
+// packed) lies: after its generation and its size in memory; 0 is none.
+constexpr std::size_t kCompressionOffset = 16;
+constexpr unsigned char kNotCompressed = 0;
+
+// Room for the items of one search: an inline extent carries its data
+// (at most a page), and most files have one item or a few.
+constexpr std::size_t kSearchRoom = 16384;
+
+enum class Searched : std::uint8_t { kPlain, kCompressed, kCannot };
+
+// Whether an extent of inode, in the subvolume of the open directory
+// directoryFd, is stored compressed, as FIEMAP would report it encoded.
+Searched SearchExtents(int directoryFd, std::uint64_t inode) {
+  alignas(struct btrfs_ioctl_search_args_v2) thread_local unsigned char
+      room[sizeof(struct btrfs_ioctl_search_args_v2) + kSearchRoom];
+  auto* search = reinterpret_cast<struct btrfs_ioctl_search_args_v2*>(room);
+  std::uint64_t offset = 0;
+  for (;;) {
+    std::memset(&search->key, 0, sizeof search->key);
+    search->key.tree_id = 0;  // the directory's own subvolume
+    search->key.min_objectid = search->key.max_objectid = inode;
+    search->key.min_type = search->key.max_type = BTRFS_EXTENT_DATA_KEY;
+    search->key.min_offset = offset;
+    search->key.max_offset = UINT64_MAX;
+    search->key.max_transid = UINT64_MAX;
+    search->key.nr_items = UINT32_MAX;
+    search->buf_size = kSearchRoom;
+    if (::ioctl(directoryFd, BTRFS_IOC_TREE_SEARCH_V2, search) != 0) {
+      if (errno == EPERM || errno == EACCES || errno == ENOTTY || errno == EINVAL) {
+        treeSearchRefused.store(true, std::memory_order_relaxed);
+      }
+      return Searched::kCannot;
+    }
+    const std::uint32_t items = search->key.nr_items;
+    if (items == 0) return Searched::kPlain;
+    std::size_t at = 0;
+    std::uint64_t last = offset;
+    for (std::uint32_t i = 0; i < items; ++i) {
+      struct btrfs_ioctl_search_header header;
+      if (at + sizeof header > kSearchRoom) return Searched::kCannot;
+      std::memcpy(&header, search->buf + at, sizeof header);
+      at += sizeof header;
+      if (at + header.len > kSearchRoom) return Searched::kCannot;
+      if (header.objectid == inode && header.type == BTRFS_EXTENT_DATA_KEY &&
+          header.len > kCompressionOffset &&
+          search->buf[at + kCompressionOffset] != kNotCompressed) {
+        return Searched::kCompressed;
+      }
+      last = header.offset;
+      at += header.len;
+    }
+    if (last == UINT64_MAX) return Searched::kPlain;
+    offset = last + 1;
+  }
+}
+
 }  // namespace
 
 bool AsksHowStored(int directoryFd, std::uint64_t device) {
@@ -155,6 +220,15 @@ Stored AskHowStored(int directoryFd, const char* name, const struct statx& statu
     ::close(found);
     errno = ESTALE;
     return Stored::kUnopened;
+  }
+  if (!treeSearchRefused.load(std::memory_order_relaxed)) {
+    // Where root may, the file system is asked by inode number, the file
+    // found held so that its number stays its own: nothing is opened.
+    const Searched searched = SearchExtents(directoryFd, status.stx_ino);
+    if (searched != Searched::kCannot) {
+      ::close(found);
+      return searched == Searched::kCompressed ? Stored::kCompressed : Stored::kPlain;
+    }
   }
   // Skipping the access time is for the file's owner (and root): anyone
   // else opens it plainly, and a refusal is tried again without it.

@@ -1,7 +1,9 @@
 // How a file's data is stored, asked of the file system: on btrfs mounted
 // to compress, data is compressed extent by extent as it is written, and no
 // attribute says so. When the run asks for it, a regular file counts as
-// compressed when any of its extents is stored encoded (FIEMAP).
+// compressed when any of its extents is stored encoded: read by root from
+// the file system's records of its inode (nothing opened), by anyone else
+// with FIEMAP on the file opened. Both say the same of every file.
 //
 // Asked only where it can matter: btrfs is the one file system that
 // compresses without the attribute and reports it through FIEMAP (f2fs,
@@ -43,4 +45,6 @@ bool AsksHowStored(int directoryFd, std::uint64_t device);
 // link, a FIFO, a device or a socket: status, as statx described it, must
 // say it is a regular file) and asks how its data is stored: extents are
 // read a batch at a time, until the first one stored encoded or the last.
+// Root opens nothing: the file found (O_PATH) and checked is held while its
+// inode's records are searched.
 Stored AskHowStored(int directoryFd, const char* name, const struct statx& status);

@@ -77,6 +77,11 @@ void MakeFiles(const fs::path& top) {
     Write(top / "pieces then text", Incompressible(4 << 10, 200 + i), off_t{i} * (64 << 10));
   }
   Write(top / "pieces then text", Compressible(128 << 10), off_t{40} * (64 << 10));
+  // More extents than one search of the file system's records returns.
+  for (unsigned i = 0; i < 250; ++i) {
+    Write(top / "long map then text", Incompressible(4 << 10, 300 + i), off_t{i} * (64 << 10));
+  }
+  Write(top / "long map then text", Compressible(128 << 10), off_t{250} * (64 << 10));
   // More than one batch's statx calls are shared out among the threads.
   fs::create_directories(top / "many");
   for (unsigned i = 0; i < 300; ++i) {
@@ -199,19 +204,25 @@ TEST_F(ExtentsTest, OnBtrfsAFileStoredCompressedCountsAsCompressed) {
   ASSERT_FALSE(oracle.compressed.count("./incompressible"));
   ASSERT_FALSE(oracle.compressed.count("./pieces"));
   ASSERT_TRUE(oracle.compressed.count("./pieces then text")) << "its last extent is encoded";
+  ASSERT_TRUE(oracle.compressed.count("./long map then text"));
 
   OpenWatch watch({top / "fifo", top / "device"});
-  for (const unsigned threads : {1u, 4u}) {
-    SCOPED_TRACE(std::to_string(threads) + " threads");
-    const ProcessResult compressed = Run(top, {"--extents"}, threads);
-    EXPECT_EQ(Listed(compressed), oracle.compressed);
-    EXPECT_EQ(compressed.err, "");
-    EXPECT_EQ(compressed.exitStatus, static_cast<int>(oracle.compressed.size()));
-    const ProcessResult rest = Run(top, {"-su", "--extents"}, threads);
-    EXPECT_EQ(Listed(rest), Without(oracle.files, oracle.compressed));
-    EXPECT_EQ(rest.err, "");
-    // Without the option, the attribute alone.
-    EXPECT_EQ(Listed(Run(top, {}, threads)), std::set<std::string>{"./sub/marked"});
+  // Root asks the file system's records; anyone else opens the file for FIEMAP.
+  for (const bool asNobody : {false, true}) {
+    if (asNobody && AsNobody().empty()) continue;
+    for (const unsigned threads : {1u, 4u}) {
+      SCOPED_TRACE(std::string(asNobody ? "as nobody, " : "as root, ") + std::to_string(threads) +
+                   " threads");
+      const ProcessResult compressed = Run(top, {"--extents"}, threads, asNobody);
+      EXPECT_EQ(Listed(compressed), oracle.compressed);
+      EXPECT_EQ(compressed.err, "");
+      EXPECT_EQ(compressed.exitStatus, static_cast<int>(oracle.compressed.size()));
+      const ProcessResult rest = Run(top, {"-su", "--extents"}, threads, asNobody);
+      EXPECT_EQ(Listed(rest), Without(oracle.files, oracle.compressed));
+      EXPECT_EQ(rest.err, "");
+      // Without the option, the attribute alone.
+      EXPECT_EQ(Listed(Run(top, {}, threads, asNobody)), std::set<std::string>{"./sub/marked"});
+    }
   }
   EXPECT_EQ(watch.Opened(), std::set<std::string>{}) << "a FIFO or a device was opened";
 }
