@@ -272,13 +272,21 @@ for name in t1 t2; do
 done
 peak_each "${commands[@]}"
 
+# time_rounds PREFIX COMMAND...: one untimed round, then ROUNDS rounds of the
+# commands side by side, each kept as $results/PREFIX-N.json and .txt.
+time_rounds() {
+  local prefix=$1 round
+  shift
+  for round in $(seq 0 "$ROUNDS"); do
+    echo "-- round $round of $ROUNDS" >&2
+    hyperfine -N -i --style basic --runs "$RUNS" --export-json "$results/$prefix-$round.json" \
+      "$@" >"$results/$prefix-$round.txt" 2>&1
+  done
+  rm "$results/$prefix-0.json"
+}
+
 echo "== Timing: one warm-up round, then $ROUNDS rounds of $RUNS run(s) per command" >&2
-for round in $(seq 0 "$ROUNDS"); do
-  echo "-- round $round of $ROUNDS" >&2
-  hyperfine -N -i --style basic --runs "$RUNS" --export-json "$results/round-$round.json" \
-    "${commands[@]}" >"$results/round-$round.txt" 2>&1
-done
-rm "$results/round-0.json"
+time_rounds round "${commands[@]}"
 
 if $btrfs; then
   echo "== The btrfs tree: one warm-up round, then $ROUNDS rounds" >&2
@@ -290,11 +298,7 @@ if $btrfs; then
     -n "compsize B" "compsize $btrfsTree"
   )
   peak_each "${btrfsCommands[@]}"
-  for round in $(seq 0 "$ROUNDS"); do
-    hyperfine -N -i --style basic --runs "$RUNS" --export-json "$results/btrfs-$round.json" \
-      "${btrfsCommands[@]}" >"$results/btrfs-$round.txt" 2>&1
-  done
-  rm "$results/btrfs-0.json"
+  time_rounds btrfs "${btrfsCommands[@]}"
 else
   echo "btrfs tree skipped: making and mounting a file system needs root" | tee -a "$measures" >&2
 fi
@@ -307,11 +311,7 @@ if $ntfs; then
     -n "getfattr -R N" "getfattr -R -h -n system.ntfs_attrib_be $ntfsTree"
   )
   peak_each "${ntfsCommands[@]}"
-  for round in $(seq 0 "$ROUNDS"); do
-    hyperfine -N -i --style basic --runs "$RUNS" --export-json "$results/ntfs-$round.json" \
-      "${ntfsCommands[@]}" >"$results/ntfs-$round.txt" 2>&1
-  done
-  rm "$results/ntfs-0.json"
+  time_rounds ntfs "${ntfsCommands[@]}"
 else
   echo "NTFS tree skipped: mounting ntfs-3g needs root and FUSE" | tee -a "$measures" >&2
 fi

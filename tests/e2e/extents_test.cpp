@@ -183,8 +183,8 @@ class ExtentsTest : public testing::Test {
       launch.launcher.insert(launch.launcher.end(),
                              {"/usr/bin/prlimit", "--nofile=" + limit + ":" + limit, "--"});
     }
-    launch.launcher.insert(launch.launcher.end(),
-                           {"/usr/bin/env", "PACKHOUND_THREADS=" + std::to_string(threads)});
+    const std::vector<std::string> threadWords = WithThreads(threads);
+    launch.launcher.insert(launch.launcher.end(), threadWords.begin(), threadWords.end());
     arguments.insert(arguments.end(), {"-nh", "-ns", "."});
     return RunTool(tool, arguments, top.string(), launch);
   }

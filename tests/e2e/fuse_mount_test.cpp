@@ -42,7 +42,7 @@ constexpr Way kWays[] = {
 ProcessResult RunWay(const Way& way, const std::vector<std::string>& arguments,
                      const fs::path& directory) {
   ToolLaunch launch;
-  launch.launcher = {"/usr/bin/env", "PACKHOUND_THREADS=" + std::to_string(way.threads)};
+  launch.launcher = WithThreads(way.threads);
   if (way.withoutOpenat2)
     launch.launcher.insert(launch.launcher.end(), {PACKHOUND_SECCOMP_PATH, "EPERM", "openat2"});
   launch.deadlineSeconds = 20;  // a walk held up by the silent mount is killed, and fails

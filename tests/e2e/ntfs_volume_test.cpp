@@ -103,8 +103,8 @@ class NtfsVolumeTest : public testing::Test {
                     const fs::path& top) {
     ToolLaunch launch;
     if (asNobody) launch.launcher = AsNobody();
-    launch.launcher.insert(launch.launcher.end(),
-                           {"/usr/bin/env", "PACKHOUND_THREADS=" + std::to_string(threads)});
+    const std::vector<std::string> threadWords = WithThreads(threads);
+    launch.launcher.insert(launch.launcher.end(), threadWords.begin(), threadWords.end());
     arguments.insert(arguments.end(), {"-nh", "-ns", "."});
     return RunTool(tool, arguments, top.string(), launch);
   }

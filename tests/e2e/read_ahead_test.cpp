@@ -192,8 +192,8 @@ class ReadAheadTest : public testing::Test {
     ToolLaunch launch;
     // As an ordinary user, for whom rights count.
     launch.launcher = AsNobody();
-    launch.launcher.insert(launch.launcher.end(),
-                           {"/usr/bin/env", "PACKHOUND_THREADS=" + std::to_string(threads)});
+    const std::vector<std::string> threadWords = WithThreads(threads);
+    launch.launcher.insert(launch.launcher.end(), threadWords.begin(), threadWords.end());
     if (!refused.empty()) {
       launch.launcher.insert(launch.launcher.end(), {seccompPath, refused, "openat2"});
     }

@@ -47,7 +47,7 @@ TEST(SubvolumeTest, WithoutOpenat2SubvolumesAreSearchedAsWithIt) {
   }
   const auto run = [&](unsigned threads, const std::string& refused) {
     ToolLaunch launch;
-    launch.launcher = {"/usr/bin/env", "PACKHOUND_THREADS=" + std::to_string(threads)};
+    launch.launcher = WithThreads(threads);
     if (!refused.empty()) {
       launch.launcher.insert(launch.launcher.end(), {PACKHOUND_SECCOMP_PATH, refused, "openat2"});
     }

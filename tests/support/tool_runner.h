@@ -30,6 +30,10 @@ ProcessResult RunTool(const std::string& tool, const std::vector<std::string>& a
 // starts; empty when the tests do not run as root.
 std::vector<std::string> AsNobody();
 
+// Words that run the rest with the walk on that many threads
+// (PACKHOUND_THREADS), to follow AsNobody's or stand alone.
+std::vector<std::string> WithThreads(unsigned threads);
+
 // A copy of tool in folder, which every user may enter: another user must
 // be able to run the tool, wherever the build lives. Answers its path.
 std::string ToolForAnyUser(const std::string& tool, const std::string& folder);

@@ -50,6 +50,10 @@ std::vector<std::string> AsNobody() {
   return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
 }
 
+std::vector<std::string> WithThreads(unsigned threads) {
+  return {"/usr/bin/env", "PACKHOUND_THREADS=" + std::to_string(threads)};
+}
+
 std::string ToolForAnyUser(const std::string& tool, const std::string& folder) {
   const std::filesystem::path copy = std::filesystem::path(folder) / "packhound";
   std::filesystem::copy_file(tool, copy);
